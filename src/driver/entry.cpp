@@ -1,0 +1,78 @@
+#include "driver/entry.h"
+
+#include <new>
+
+#include "runtime/exceptions.h"
+#include "runtime/file_tests.h"
+#include "runtime/platform.h"
+#include "runtime/stream.h"
+#include "text/message_box.h"
+
+namespace plf {
+
+namespace {
+
+std::string PackageFolder(const std::string& modulePath) {
+  const std::string::size_type cut = modulePath.find_last_of(Sys().PathDelimiters());
+  std::string folder = cut == std::string::npos ? std::string() : modulePath.substr(0, cut + 1);
+  if (!folder.empty() && folder.back() != Sys().PathSeparator()) folder += Sys().PathSeparator();
+  return folder;
+}
+
+}  // namespace
+
+void RunInstall() {
+  const std::string packagePath = PackageFolder(Sys().ModulePath()) + kPackageName;
+  // A real package dated before 1980 (reproducible builds stamp 0) is still
+  // a package: only a folder or nothing at the path counts as missing.
+  if (!FilePresent(packagePath)) {
+    ShowWarning(Format(kSPackageNotFound, {kPackageName}));
+    return;
+  }
+}
+
+void ExitBadFormat() {
+  ShowWarning(Format(kSBadFormat, {kPackageName}));
+  throw ProcessExit{1};
+}
+
+void ReadStreamToString(TStream* stream, std::int32_t count, std::string* text) {
+  text->clear();
+  if (count < 0) count = stream->Size() - stream->Position();
+  if (count <= 0) return;
+  // Grow with what arrives, so a tiny entry that records a huge size fails
+  // with a read error instead of a huge allocation.
+  constexpr std::int32_t kPiece = 65536;
+  while (count > 0) {
+    const std::int32_t want = count < kPiece ? count : kPiece;
+    const std::size_t at = text->size();
+    text->resize(at + static_cast<std::size_t>(want));
+    stream->ReadExact(&(*text)[at], want);
+    count -= want;
+  }
+}
+
+int InstallerMain() {
+  Sys().InitMessageQueue();
+  int code = 0;
+  try {
+    RunInstall();
+  } catch (const ProcessExit& e) {
+    code = e.code;
+  } catch (const Exception& e) {
+    ShowError(e.Message());
+    code = 1;
+  } catch (const std::bad_alloc&) {
+    ShowError("Out of memory");
+    code = 1;
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+    code = 1;
+  } catch (...) {
+    ShowError("Unexpected error");
+    code = 1;
+  }
+  return code;
+}
+
+}  // namespace plf

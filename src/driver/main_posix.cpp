@@ -1,0 +1,3 @@
+#include "driver/entry.h"
+
+int main() { return plf::InstallerMain(); }

@@ -1,0 +1,337 @@
+// POSIX implementation of the platform layer. Windows semantics that the
+// system relies on are reproduced where POSIX differs: rename never replaces,
+// delete refuses folders and read-only files, read-only means "no write bit",
+// and the find-first search knows only "*" and "?".
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "runtime/calendar.h"
+#include "runtime/platform.h"
+#include "runtime/resources.h"
+#include "runtime/wildcard.h"
+
+namespace plf {
+
+namespace {
+
+constexpr std::int64_t kUnixEpochTicks = 116444736000000000LL;  // 1970 in file time
+constexpr std::int64_t kTicksPerSecond = 10000000;
+
+int Fd(FileHandle h) { return static_cast<int>(h); }
+
+std::int64_t FileTimeFromTimespec(const struct timespec& ts) {
+  return kUnixEpochTicks + static_cast<std::int64_t>(ts.tv_sec) * kTicksPerSecond + ts.tv_nsec / 100;
+}
+
+std::uint32_t AttributesOf(const struct stat& st) {
+  std::uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrNormal;
+  if ((st.st_mode & 0222) == 0) a |= kAttrReadOnly;
+  return a;
+}
+
+bool StatItem(const std::string& path, FoundItem* item) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) return false;
+  item->attributes = AttributesOf(st);
+  item->lastWriteTime = FileTimeFromTimespec(st.st_mtim);
+  return true;
+}
+
+class PosixPlatform final : public Platform {
+ public:
+  FileHandle OpenFile(const std::string& path, Access access, Share, Disposition disposition) override {
+    // POSIX has no mandatory sharing modes; the installer is the only writer.
+    int flags = O_CLOEXEC;
+    flags |= access == Access::Read ? O_RDONLY : access == Access::Write ? O_WRONLY : O_RDWR;
+    if (disposition == Disposition::CreateAlways) flags |= O_CREAT | O_TRUNC;
+    if (disposition == Disposition::CreateNew) flags |= O_CREAT | O_EXCL;
+    if (path.empty()) return kInvalidHandle;
+    int fd;
+    do {
+      fd = open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return kInvalidHandle;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder is no file
+      close(fd);
+      return kInvalidHandle;
+    }
+    return fd;
+  }
+
+  std::int32_t ReadFile(FileHandle h, void* buffer, std::int32_t count) override {
+    if (count <= 0) return 0;
+    ssize_t n;
+    do {
+      n = read(Fd(h), buffer, static_cast<std::size_t>(count));
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<std::int32_t>(n);
+  }
+
+  std::int32_t WriteFile(FileHandle h, const void* buffer, std::int32_t count) override {
+    if (count <= 0) return 0;
+    const char* p = static_cast<const char*>(buffer);
+    std::int32_t done = 0;
+    while (done < count) {
+      const ssize_t n = write(Fd(h), p + done, static_cast<std::size_t>(count - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::int32_t>(n);
+    }
+    return done == 0 ? -1 : done;
+  }
+
+  std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) override {
+    const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : -1;
+    if (whence < 0) return -1;
+    const off_t p = lseek(Fd(h), static_cast<off_t>(offset), whence);
+    return p < 0 ? -1 : static_cast<std::int64_t>(p);
+  }
+
+  bool SetEndOfFile(FileHandle h) override {
+    const off_t p = lseek(Fd(h), 0, SEEK_CUR);
+    return p >= 0 && ftruncate(Fd(h), p) == 0;
+  }
+
+  bool FlushFile(FileHandle h) override { return fsync(Fd(h)) == 0; }
+
+  bool CloseFile(FileHandle h) override { return close(Fd(h)) == 0; }
+
+  bool SetLastWriteTime(FileHandle h, std::int64_t utc) override {
+    const std::int64_t ticks = utc - kUnixEpochTicks;
+    std::int64_t seconds = ticks / kTicksPerSecond;
+    std::int64_t rest = ticks % kTicksPerSecond;
+    if (rest < 0) {
+      rest += kTicksPerSecond;
+      --seconds;
+    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = static_cast<long>(rest * 100);
+    return futimens(Fd(h), times) == 0;
+  }
+
+  bool FindFirst(const std::string& pattern, FoundItem* first) override {
+    if (pattern.empty()) return false;
+    const std::size_t slash = pattern.rfind('/');
+    const std::string name = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    if (!HasWildcards(name)) return StatItem(pattern, first);
+    const std::string folder = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return false;
+    bool found = false;
+    while (struct dirent* e = readdir(dir)) {
+      if (MatchesWildcard(name, e->d_name) && StatItem(folder + e->d_name, first)) {
+        found = true;
+        break;
+      }
+    }
+    closedir(dir);
+    return found;
+  }
+
+  std::uint32_t GetAttributes(const std::string& path) override {
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return kInvalidAttributes;
+    return AttributesOf(st);
+  }
+
+  bool MoveFile(const std::string& from, const std::string& to) override {
+    if (from.empty() || to.empty()) return false;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+    // The file system cannot refuse to replace by itself.
+    struct stat st;
+    if (lstat(from.c_str(), &st) != 0) return false;
+    if (S_ISDIR(st.st_mode)) {
+      struct stat existing;
+      if (lstat(to.c_str(), &existing) == 0 || errno != ENOENT) return false;
+      return rename(from.c_str(), to.c_str()) == 0;
+    }
+    if (link(from.c_str(), to.c_str()) != 0) return false;
+    if (unlink(from.c_str()) != 0) {
+      unlink(to.c_str());
+      return false;
+    }
+    return true;
+  }
+
+  bool DeleteFile(const std::string& path) override {
+    struct stat st;
+    if (path.empty() || lstat(path.c_str(), &st) != 0) return false;
+    if (S_ISDIR(st.st_mode)) return false;
+    if (!S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0) {
+      errno = EACCES;  // a read-only file is not deleted
+      return false;
+    }
+    return unlink(path.c_str()) == 0;
+  }
+
+  bool CreateDirectory(const std::string& path) override {
+    return !path.empty() && mkdir(path.c_str(), 0777) == 0;
+  }
+
+  std::string FullPath(const std::string& name) override {
+    if (name.empty()) return name;
+    std::string path = name;
+    if (path[0] != '/') {
+      std::string cwd = CurrentFolder();
+      if (cwd.empty()) return name;
+      path = cwd + "/" + path;
+    }
+    // Resolve "." and ".." by text, as the path is not required to exist.
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i < path.size()) {
+      std::size_t j = path.find('/', i);
+      if (j == std::string::npos) j = path.size();
+      const std::string part = path.substr(i, j - i);
+      if (part == "..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      i = j + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts) out += "/" + part;
+    if (out.empty() || name.back() == '/') out += "/";
+    return out;
+  }
+
+  std::string ModulePath() override {
+    std::vector<char> buffer(256);
+    for (;;) {
+      const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+      if (n < 0) return std::string();
+      if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
+      buffer.resize(buffer.size() * 2);
+    }
+  }
+
+  bool UtcToLocal(std::int64_t utc, std::int64_t* local) override {
+    const std::int64_t ticks = utc - kUnixEpochTicks;
+    std::int64_t seconds = ticks / kTicksPerSecond;
+    std::int64_t rest = ticks % kTicksPerSecond;
+    if (rest < 0) {
+      rest += kTicksPerSecond;
+      --seconds;
+    }
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm tm;
+    if (localtime_r(&t, &tm) == nullptr) return false;
+    DateTimeParts p;
+    p.year = tm.tm_year + 1900;
+    p.month = tm.tm_mon + 1;
+    p.day = tm.tm_mday;
+    p.hour = tm.tm_hour;
+    p.minute = tm.tm_min;
+    p.second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
+    std::int64_t ft;
+    if (!FileTimeFromParts(p, &ft)) return false;
+    *local = ft + rest;
+    return true;
+  }
+
+  bool LocalToUtc(std::int64_t local, std::int64_t* utc) override {
+    DateTimeParts p;
+    if (!PartsFromFileTime(local, &p)) return false;
+    const std::int64_t rest = local % kTicksPerSecond;
+    struct tm tm = {};
+    tm.tm_year = p.year - 1900;
+    tm.tm_mon = p.month - 1;
+    tm.tm_mday = p.day;
+    tm.tm_hour = p.hour;
+    tm.tm_min = p.minute;
+    tm.tm_sec = p.second;
+    tm.tm_isdst = -1;  // the zone's own rule for that date
+    errno = 0;
+    const time_t t = mktime(&tm);
+    if (t == static_cast<time_t>(-1) && errno != 0) return false;
+    *utc = kUnixEpochTicks + static_cast<std::int64_t>(t) * kTicksPerSecond + rest;
+    return true;
+  }
+
+  int CompareTextLocale(const std::string& a, const std::string& b) override {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      const int ca = UpperChar(static_cast<unsigned char>(a[i]));
+      const int cb = UpperChar(static_cast<unsigned char>(b[i]));
+      if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+  }
+
+  unsigned char UpperChar(unsigned char c) override {
+    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+  }
+
+  LocaleTimeFormat TimeFormat() override { return {"AM", "PM", "."}; }
+
+  std::string AnsiToUtf8(const std::string& ansi) override { return ansi; }
+
+  std::string ScriptPath(const std::string& path) override {
+    std::string out = path;
+    for (char& c : out)
+      if (c == '\\') c = '/';
+    return out;
+  }
+
+  const char* PathDelimiters() override { return "/:"; }
+  char PathSeparator() override { return '/'; }
+
+  void InitMessageQueue() override {}
+
+  std::string LoadResString(unsigned id) override {
+    const char* s = BuiltinResString(id);
+    return s != nullptr ? s : std::string();
+  }
+
+  std::uintptr_t GetActiveWindow() override { return 0; }
+  void SetActiveWindow(std::uintptr_t) override {}
+
+  // A message box is one line on standard error: the caption, then the text.
+  int MessageBox(std::uintptr_t, const std::string& text, const std::string& caption, std::uint32_t) override {
+    std::string line = caption;
+    if (!line.empty()) line += line.back() == ':' ? " " : ": ";
+    for (char c : text) line += (c == '\r' || c == '\n') ? ' ' : c;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return 1;  // IDOK
+  }
+
+ private:
+  static std::string CurrentFolder() {
+    std::vector<char> buffer(256);
+    for (;;) {
+      if (getcwd(buffer.data(), buffer.size()) != nullptr) return std::string(buffer.data());
+      if (errno != ERANGE) return std::string();
+      buffer.resize(buffer.size() * 2);
+    }
+  }
+};
+
+}  // namespace
+
+Platform& DefaultPlatform() {
+  static PosixPlatform platform;
+  return platform;
+}
+
+}  // namespace plf

@@ -1,0 +1,25 @@
+#include "runtime/wildcard.h"
+
+#include <gtest/gtest.h>
+
+namespace plf {
+namespace {
+
+TEST(Wildcard, OnlyStarAndQuestionMarkAreSpecial) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  } cases[] = {
+      {"*", "anything", true},   {"*", ".", true},          {"*.tmp", "a.tmp", true},
+      {"*.tmp", "a.tmp.x", false}, {"a?c", "abc", true},    {"a?c", "ac", false},
+      {"[ab]", "a", false},      {"[ab]", "[ab]", true},    {"*a*b*", "xxaxxbxx", true},
+      {"*a*b", "ab_a", false},   {"", "", true},            {"abc", "ABC", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+  EXPECT_TRUE(HasWildcards("a*"));
+  EXPECT_FALSE(HasWildcards("a[b]"));
+}
+
+}  // namespace
+}  // namespace plf

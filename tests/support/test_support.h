@@ -1,0 +1,56 @@
+// Helpers shared by the test programs: a temporary folder that cleans up
+// after itself, whole-file read and write, and a platform wrapper that
+// records message boxes instead of showing them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/platform.h"
+
+namespace plf::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // The folder joined with a relative name written with "/".
+  std::string operator/(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);  // empty when unreadable
+bool PathExists(const std::string& path);
+void MakeReadOnly(const std::string& path, bool readOnly);
+
+struct ShownBox {
+  std::string text;
+  std::string caption;
+  std::uint32_t style;
+};
+
+// Records message boxes (answering OK) and can pose as an executable at any
+// module path.
+class CapturePlatform : public PlatformWrapper {
+ public:
+  CapturePlatform() : PlatformWrapper(DefaultPlatform()) {}
+  std::vector<ShownBox> boxes;
+  std::string modulePath;  // empty: the real one
+
+  int MessageBox(std::uintptr_t, const std::string& text, const std::string& caption,
+                 std::uint32_t style) override {
+    boxes.push_back({text, caption, style});
+    return 1;
+  }
+  std::string ModulePath() override { return modulePath.empty() ? Inner().ModulePath() : modulePath; }
+};
+
+}  // namespace plf::test
