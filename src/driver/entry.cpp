@@ -38,6 +38,7 @@ void ExitBadFormat() {
 
 void ReadStreamToString(TStream* stream, std::int32_t count, std::string* text) {
   text->clear();
+  if (stream == nullptr) return;
   if (count < 0) count = stream->Size() - stream->Position();
   if (count <= 0) return;
   // Grow with what arrives, so a tiny entry that records a huge size fails

@@ -1,0 +1,84 @@
+#include "text/message_box.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace plf {
+namespace {
+
+struct ActivationPlatform : test::CapturePlatform {
+  std::uintptr_t active = 77;
+  std::vector<std::uintptr_t> restored;
+  bool failBox = false;
+  std::uintptr_t GetActiveWindow() override { return active; }
+  void SetActiveWindow(std::uintptr_t w) override { restored.push_back(w); }
+  int MessageBox(std::uintptr_t owner, const std::string& text, const std::string& caption,
+                 std::uint32_t style) override {
+    EXPECT_EQ(owner, 0u) << "boxes have no owner window";
+    active = 5;  // the box took the activation
+    if (failBox) throw std::runtime_error("box failed");
+    return CapturePlatform::MessageBox(owner, text, caption, style);
+  }
+};
+
+TEST(MessageBox, KindsChooseCaptionIconAndButtons) {
+  struct Case {
+    std::uint32_t kind;
+    int buttons;
+    const char* caption;
+    std::uint32_t style;
+  } cases[] = {
+      {0, 0, "Nastala chyba:", 0x10000 | 0x10},
+      {1, 0, "Upozornění", 0x10000 | 0x30},
+      {2, 1, "Informace", 0x10000 | 0x40 | 0x001},
+      {3, 2, "Souhlasíte?", 0x10000 | 0x20 | 0x004},
+      {4, 3, "Souhlasíte?", 0x10000 | 0x30 | 0x003},
+      {1 | 0x80000000u, 4, "Upozornění", 0x10000 | 0x40000 | 0x30 | 0x005},
+      {5, 5, "", 0x10000 | 0x102},
+      {1000, 0, "", 0x10000},
+      {1000000, 0, "", 0x10000},
+      {2000000, 0, "", 0x10000},
+      {0x80000000u | 7, 0, "", 0x10000 | 0x40000},
+  };
+  for (const Case& c : cases) {
+    ActivationPlatform p;
+    ScopedPlatform scope(p);
+    EXPECT_EQ(ShowMessageBox("text", c.kind, c.buttons), 1);
+    ASSERT_EQ(p.boxes.size(), 1u);
+    EXPECT_EQ(p.boxes[0].caption, c.caption) << c.kind;
+    EXPECT_EQ(p.boxes[0].style, c.style) << c.kind;
+    EXPECT_EQ(p.boxes[0].text, "text");
+  }
+}
+
+TEST(MessageBox, ShortFormsAndOwnCaption) {
+  ActivationPlatform p;
+  ScopedPlatform scope(p);
+  ShowError("e");
+  ShowWarning("w");
+  ShowMessageBoxCaption("c", "Titulek", true, 2);
+  ASSERT_EQ(p.boxes.size(), 3u);
+  EXPECT_EQ(p.boxes[0].caption, "Nastala chyba:");
+  EXPECT_EQ(p.boxes[0].style, 0x10010u);
+  EXPECT_EQ(p.boxes[1].caption, "Upozornění");
+  EXPECT_EQ(p.boxes[1].style, 0x10030u);
+  EXPECT_EQ(p.boxes[2].caption, "Titulek");
+  EXPECT_EQ(p.boxes[2].style, 0x10000u | 0x40000u | 0x004u);
+}
+
+TEST(MessageBox, ActivationIsRestoredEvenWhenTheBoxFails) {
+  ActivationPlatform p;
+  ScopedPlatform scope(p);
+  ShowWarning("x");
+  ASSERT_EQ(p.restored.size(), 1u);
+  EXPECT_EQ(p.restored[0], 77u);
+  p.active = 0;  // no active window before: null is restored too
+  p.failBox = true;
+  EXPECT_THROW(ShowWarning("y"), std::runtime_error);
+  ASSERT_EQ(p.restored.size(), 2u);
+  EXPECT_EQ(p.restored[1], 0u);
+}
+
+}  // namespace
+}  // namespace plf
