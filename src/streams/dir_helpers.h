@@ -1,0 +1,17 @@
+// Folder tests and creation. Neither routine reports failure: a folder that
+// cannot be made shows up later as a file that cannot be created.
+#pragma once
+
+#include <string>
+
+namespace plf {
+
+// True when the platform reports attributes for the path with the folder flag.
+bool IsDirectory(const std::string& path);
+
+// Creates dir and every missing folder above it, from the top down. An
+// existing folder ends the climb; paths shorter than 3 characters (a drive,
+// a root, a one- or two-character name) are never created.
+void MakeDirectoryPath(const std::string& dir);
+
+}  // namespace plf

@@ -1,0 +1,149 @@
+#include "streams/dir_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "runtime/platform.h"
+#include "support/test_support.h"
+
+namespace plf {
+namespace {
+
+// Windows notation over a simulated disk: records each attribute query and
+// each creation, in order.
+class WindowsDisk : public PlatformWrapper {
+ public:
+  WindowsDisk() : PlatformWrapper(DefaultPlatform()) {}
+  const char* PathDelimiters() override { return "\\:"; }
+  char PathSeparator() override { return '\\'; }
+  std::uint32_t GetAttributes(const std::string& path) override {
+    calls.push_back("attr " + path);
+    if (folders.count(path) != 0) return kAttrDirectory;
+    if (files.count(path) != 0) return kAttrNormal;
+    return kInvalidAttributes;
+  }
+  bool CreateDirectory(const std::string& path) override {
+    calls.push_back("mkdir " + path);
+    if (folders.count(path) != 0 || files.count(path) != 0) return false;
+    const std::size_t cut = path.find_last_of("\\:");
+    if (cut != std::string::npos && cut >= 2 && folders.count(path.substr(0, cut)) == 0) return false;
+    folders.insert(path);
+    return true;
+  }
+  std::set<std::string> folders{"C:\\"};
+  std::set<std::string> files;
+  std::vector<std::string> calls;
+};
+
+TEST(MakeDirectoryPath, WindowsNotationCallsInOrder) {
+  struct Case {
+    const char* dir;
+    std::vector<std::string> existing;
+    std::vector<std::string> files;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"C:\\a\\b\\c", {}, {},
+       {"attr C:\\a\\b\\c", "attr C:\\a\\b", "attr C:\\a", "mkdir C:\\a", "mkdir C:\\a\\b", "mkdir C:\\a\\b\\c"}},
+      {"C:\\a\\b\\", {}, {}, {"attr C:\\a\\b", "attr C:\\a", "mkdir C:\\a", "mkdir C:\\a\\b"}},
+      {"", {}, {}, {}},
+      {"C:", {}, {}, {}},
+      {"C:\\", {}, {}, {}},
+      {"\\", {}, {}, {}},
+      {"ab", {}, {}, {}},
+      {"C:\\a\\b", {"C:\\a\\b"}, {}, {"attr C:\\a\\b"}},
+      {"C:\\a\\b\\c", {"C:\\a"}, {}, {"attr C:\\a\\b\\c", "attr C:\\a\\b", "attr C:\\a", "mkdir C:\\a\\b",
+                                      "mkdir C:\\a\\b\\c"}},
+      {"C:\\x\\y", {}, {"C:\\x"}, {"attr C:\\x\\y", "attr C:\\x", "mkdir C:\\x", "mkdir C:\\x\\y"}},
+      {"abc\\de", {}, {}, {"attr abc\\de", "attr abc", "mkdir abc", "mkdir abc\\de"}},
+      {"ab\\cd", {}, {}, {"attr ab\\cd", "mkdir ab\\cd"}},
+      {"ab\\cd\\ef", {}, {}, {"attr ab\\cd\\ef", "attr ab\\cd", "mkdir ab\\cd", "mkdir ab\\cd\\ef"}},
+      {"C:\\a\\b\\\\", {}, {}, {"attr C:\\a\\b\\"}},
+      {"C:a\\b", {}, {}, {"attr C:a\\b", "attr C:a", "mkdir C:a", "mkdir C:a\\b"}},
+      {"abc:", {}, {}, {"attr abc:"}},
+      {"\\\\srv\\share\\d", {}, {},
+       {"attr \\\\srv\\share\\d", "attr \\\\srv\\share", "attr \\\\srv", "mkdir \\\\srv", "mkdir \\\\srv\\share",
+        "mkdir \\\\srv\\share\\d"}},
+  };
+  for (const Case& c : cases) {
+    WindowsDisk disk;
+    disk.folders.insert(c.existing.begin(), c.existing.end());
+    disk.files.insert(c.files.begin(), c.files.end());
+    {
+      ScopedPlatform scope(disk);
+      MakeDirectoryPath(c.dir);
+    }
+    EXPECT_EQ(disk.calls, c.calls) << c.dir;
+  }
+}
+
+// Counts instead of recording: a path of thousands of levels.
+class DeepDisk : public WindowsDisk {
+ public:
+  std::uint32_t GetAttributes(const std::string&) override {
+    ++queries;
+    return kInvalidAttributes;
+  }
+  bool CreateDirectory(const std::string& path) override {
+    if (creations++ == 0) first = path;
+    last = path;
+    return true;
+  }
+  int queries = 0;
+  int creations = 0;
+  std::string first, last;
+};
+
+TEST(MakeDirectoryPath, DeepPathIsBuiltWithoutRecursion) {
+  std::string dir = "C:";
+  constexpr int kLevels = 10000;
+  for (int i = 0; i < kLevels; ++i) dir += "\\d";
+  DeepDisk disk;
+  {
+    ScopedPlatform scope(disk);
+    MakeDirectoryPath(dir + "\\");
+  }
+  EXPECT_EQ(disk.queries, kLevels);
+  EXPECT_EQ(disk.creations, kLevels);
+  EXPECT_EQ(disk.first, "C:\\d");
+  EXPECT_EQ(disk.last, dir);
+}
+
+TEST(MakeDirectoryPath, RealFoldersInTheNativeNotation) {
+  test::TempDir tmp;
+  const std::string sep(1, Sys().PathSeparator());
+
+  MakeDirectoryPath(tmp / "a/b/c");
+  EXPECT_TRUE(IsDirectory(tmp / "a/b/c"));
+
+  MakeDirectoryPath(tmp / "t/u" + sep);
+  EXPECT_TRUE(IsDirectory(tmp / "t/u"));
+
+  MakeDirectoryPath(tmp / "a/b/c/d");  // existing parents are left alone
+  EXPECT_TRUE(IsDirectory(tmp / "a/b/c/d"));
+
+  MakeDirectoryPath(tmp / "x/y" + sep + sep);
+  EXPECT_FALSE(test::PathExists(tmp / "x"));
+
+  test::WriteFileBytes(tmp / "f", "file");
+  MakeDirectoryPath(tmp / "f/g");  // a file in the way: silently nothing
+  EXPECT_FALSE(IsDirectory(tmp / "f"));
+  EXPECT_FALSE(test::PathExists(tmp / "f/g"));
+  EXPECT_EQ(test::ReadFileBytes(tmp / "f"), "file");
+}
+
+TEST(IsDirectory, FoldersOnly) {
+  test::TempDir tmp;
+  test::WriteFileBytes(tmp / "file", "x");
+  EXPECT_TRUE(IsDirectory(tmp.Path()));
+  EXPECT_FALSE(IsDirectory(tmp / "file"));
+  EXPECT_FALSE(IsDirectory(tmp / "missing"));
+  EXPECT_FALSE(IsDirectory(""));
+  EXPECT_FALSE(IsDirectory(tmp / "*"));
+  EXPECT_TRUE(IsDirectory(std::string(1, Sys().PathSeparator())));
+}
+
+}  // namespace
+}  // namespace plf

@@ -1,0 +1,204 @@
+#include "text/textutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+
+#include "runtime/platform.h"
+
+namespace plf {
+namespace {
+
+TEST(TextUtil, TrimRemovesEveryControlAndSpaceButNotHighBytes) {
+  EXPECT_EQ(Trim(std::string("\t\r\n \x01x y\x1f \x0b", 12)), "x y");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(Trim(""), "");
+  EXPECT_EQ(Trim("\xa0x\xa0"), "\xa0x\xa0");
+  EXPECT_EQ(Trim(std::string("\0a\0", 3)), "a");
+}
+
+TEST(TextUtil, EnsureTrailingBackslashLooksAtTheLastByteOnly) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"C:\\Prog", "C:\\Prog\\"}, {"C:\\Prog\\", "C:\\Prog\\"}, {"", ""}, {"a/", "a/\\"}, {"\\\\", "\\\\"},
+  };
+  for (const Case& c : cases) {
+    std::string path = c.in;
+    EnsureTrailingBackslash(&path);
+    EXPECT_EQ(path, c.out) << c.in;
+  }
+}
+
+TEST(TextUtil, SameTextPrefixFoldsAsciiOnlyAndCountsTheEnd) {
+  struct Case {
+    std::string a, b;
+    int n;
+    bool same;
+  } cases[] = {
+      {"", "", 4, true},
+      {"", "File", 4, false},
+      {"File", "", 4, false},
+      {"", "", 0, true},
+      {"file=a.txt", "File", 4, true},
+      {"Files=x", "File", 4, true},
+      {"Fil=x", "File", 4, false},
+      {"Fi", "File", 4, false},
+      {"File", "File", 10, true},
+      {"Files", "File", 10, false},
+      {"abc", "xyz", 0, true},
+      {"abc", "xyz", -3, true},
+      {"NoExists=C:\\x", "NoExist", 7, true},
+      {"noexis", "NoExist", 7, false},
+      // Only a-z fold: accented letters, "@"/"`" and "["/"{" stay distinct.
+      {"\xe1", "\xc1", 1, false},
+      {"@", "`", 1, false},
+      {"[", "{", 1, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SameTextPrefix(c.a, c.b, c.n), c.same) << c.a << " / " << c.b << " / " << c.n;
+}
+
+TEST(TextUtil, SplitOffCutsAtTheFirstSeparatorOnly) {
+  struct Case {
+    const char* text;
+    const char* head;
+    const char* rest;
+  } cases[] = {
+      {"name=C:\\dir\\file.txt", "name", "C:\\dir\\file.txt"},
+      {"a=b=c", "a", "b=c"},
+      {"a = b", "a ", " b"},
+      {"=b", "", "b"},
+      {"ab=", "ab", ""},
+      {"ab", "ab", ""},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.text;
+    std::string head = "stale";
+    SplitOff(&text, '=', &head);
+    EXPECT_EQ(head, c.head) << c.text;
+    EXPECT_EQ(text, c.rest) << c.text;
+  }
+}
+
+TEST(TextUtil, CursorRoutinesPassNullThrough) {
+  EXPECT_EQ(FindLineEnd(nullptr), nullptr);
+  EXPECT_EQ(PastLineBreak(nullptr), nullptr);
+  const char* cursor = nullptr;
+  SkipWhitespace(&cursor);
+  SkipLineBreak(&cursor);
+  EXPECT_EQ(cursor, nullptr);
+  std::string line = "stale";
+  TakeLine(&cursor, &line);
+  EXPECT_EQ(line, "");
+  EXPECT_EQ(cursor, nullptr);
+}
+
+TEST(TextUtil, SkipWhitespaceKnowsExactlyFourCharacters) {
+  struct Case {
+    std::string text;
+    std::size_t stop;
+  } cases[] = {
+      {" \t\r\n x", 5}, {"\v x", 0}, {"\f", 0}, {"\x01", 0}, {"\xa0", 0}, {std::string(" \0 x", 4), 1}, {"  ", 2},
+  };
+  for (const Case& c : cases) {
+    const char* cursor = c.text.c_str();
+    SkipWhitespace(&cursor);
+    EXPECT_EQ(cursor - c.text.c_str(), static_cast<std::ptrdiff_t>(c.stop));
+  }
+}
+
+TEST(TextUtil, TakeLineWalksLinesOfEveryBreakKind) {
+  const std::string text = "ab\r\ncd\n\ref\rgh\n\nij";
+  const char* cursor = text.c_str();
+  std::string line;
+  const char* expected[] = {"ab", "cd", "", "ef", "gh", "", "ij"};
+  for (const char* e : expected) {
+    ASSERT_NE(*cursor, '\0');
+    TakeLine(&cursor, &line);
+    EXPECT_EQ(line, e);
+  }
+  EXPECT_EQ(*cursor, '\0');
+  const char* atEnd = cursor;
+  TakeLine(&cursor, &line);
+  EXPECT_EQ(line, "");
+  EXPECT_EQ(cursor, atEnd);
+}
+
+TEST(TextUtil, TakeLineStopsAtAnEmbeddedNul) {
+  const std::string text("ab\0cd", 5);
+  const char* cursor = text.c_str();
+  std::string line;
+  TakeLine(&cursor, &line);
+  EXPECT_EQ(line, "ab");
+  EXPECT_EQ(cursor, text.c_str() + 2);
+  TakeLine(&cursor, &line);
+  EXPECT_EQ(cursor, text.c_str() + 2);
+}
+
+TEST(TextUtil, FoldedComparisons) {
+  BuildCaseTables();
+  struct Case {
+    std::string a, b;
+    int sign;
+  } cases[] = {
+      {"abc", "ABC", 0},  {"ab", "abc", -1}, {"abd", "ABC", 1}, {"", "", 0},      {"", "a", -1},
+      {"[files]", "[FILES]", 0}, {"a\x80", "A\x80", 0}, {"a", "B", -1}, {"_", "a", 1},  // folded to capitals: 'A' < '_'
+      {std::string("a\0b", 3), std::string("A\0C", 3), -1},  // a NUL does not end the comparison
+  };
+  for (const Case& c : cases) {
+    const int r = CompareFolded(c.a, c.b);
+    EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " / " << c.b;
+    const int back = CompareFolded(c.b, c.a);
+    EXPECT_EQ((back > 0) - (back < 0), -c.sign) << c.b << " / " << c.a;
+  }
+  EXPECT_EQ(CompareFoldedN("abX", "ABY", 2), 0);
+  EXPECT_EQ(CompareFoldedN("x", "y", 0), 0);
+  EXPECT_EQ(CompareFoldedN("\xff", "\x01", 1), UpperFoldTable[0xff] - 1);  // bytes taken as 0..255
+
+  EXPECT_TRUE(StartsWithFolded("[Files]", "[FILES]\r\nx=1"));
+  EXPECT_FALSE(StartsWithFolded("[Files]", "[File"));
+  EXPECT_TRUE(StartsWithFolded("", ""));
+  EXPECT_TRUE(StartsWithFolded("", "x"));
+  EXPECT_TRUE(StartsWithFolded("[fil", "[Files]"));
+}
+
+// Answers with a code page of its own: accented letters get capitals, and
+// the low range would be scrambled if the table asked about it.
+class CodePagePlatform : public PlatformWrapper {
+ public:
+  CodePagePlatform() : PlatformWrapper(DefaultPlatform()) {}
+  unsigned char UpperChar(unsigned char c) override {
+    ++asked[c];
+    if (c <= 32) return 'X';
+    if (c == 0xe1 || c == 0xe8) return static_cast<unsigned char>(c - 0x20);  // á->Á, č->Č
+    return Inner().UpperChar(c);
+  }
+  int asked[256] = {};
+};
+
+TEST(TextUtil, BuildCaseTablesTakesThePlatformsCapitalsAboveTheControls) {
+  CodePagePlatform platform;
+  {
+    ScopedPlatform scope(platform);
+    BuildCaseTables();
+  }
+  for (int c = 0; c <= 32; ++c) {
+    EXPECT_EQ(UpperFoldTable[c], c);
+    EXPECT_EQ(platform.asked[c], 0) << c;
+  }
+  for (int c = 33; c <= 255; ++c) EXPECT_EQ(platform.asked[c], 1) << c;
+  for (int c = 'a'; c <= 'z'; ++c) EXPECT_EQ(UpperFoldTable[c], c - 'a' + 'A');
+  EXPECT_EQ(UpperFoldTable[0xe1], 0xc1);
+  EXPECT_EQ(CompareFolded("\xe8" "ech", "\xc8" "ECH"), 0);  // "čech" / "ČECH"
+  // The ASCII-only notion stays apart from the table.
+  EXPECT_FALSE(SameTextPrefix("\xe1", "\xc1", 1));
+
+  BuildCaseTables();  // back to the default platform's table
+  EXPECT_EQ(UpperFoldTable[0xe1], DefaultPlatform().UpperChar(0xe1));
+}
+
+}  // namespace
+}  // namespace plf
