@@ -1,0 +1,116 @@
+#include "driver/install.h"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "driver/backup_name.h"
+#include "driver/file_stamp.h"
+#include "driver/time_rule.h"
+#include "package/preload_reader.h"
+#include "runtime/exceptions.h"
+#include "runtime/file_tests.h"
+#include "runtime/platform.h"
+#include "runtime/stream.h"
+#include "runtime/string_list.h"
+#include "streams/replace_stream.h"
+#include "text/ini_string_list.h"
+#include "text/textutil.h"
+
+namespace plf {
+
+namespace {
+
+constexpr std::int32_t kCopyChunk = 32768;
+
+// Copies exactly `size` bytes, then reads the entry to its end so that a
+// compressed entry's checksum is verified before anything is committed. A
+// source that ends early or a target that takes less than it is given (a
+// full disk) fails the line instead of installing a truncated file.
+void CopyEntry(TStream& source, TStream& target, std::int32_t size, char* buffer) {
+  while (size > 0) {
+    const std::int32_t chunk = size < kCopyChunk ? size : kCopyChunk;
+    std::int32_t n = source.Read(buffer, chunk);
+    if (n <= 0) throw EReadError(kSReadError);
+    if (n > chunk) n = chunk;
+    target.WriteExact(buffer, n);
+    size -= n;
+  }
+  while (source.Read(buffer, kCopyChunk) > 0) {
+  }
+}
+
+struct Settings {
+  std::string pattern;
+  double stampTime = 0;
+};
+
+void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string line, char* buffer) {
+  std::string entryName;
+  SplitOff(&line, '=', &entryName);
+  const std::string target = Sys().ScriptPath(line);
+
+  EnsureTargetFolder(target);
+  const int index = reader.FindEntry(entryName);
+  if (index < 0) return;
+  const std::uint32_t attributes = Sys().GetAttributes(target);
+  const bool targetExists = attributes != kInvalidAttributes;
+  if (targetExists && (attributes & kAttrReadOnly) != 0) return;
+
+  // Opened before the target is moved aside, so that an entry that cannot be
+  // read never leaves the target path empty. A negative size is a damaged
+  // record; it must not replace a file with an empty one.
+  std::unique_ptr<TStream> entry;
+  std::int32_t size = 0;
+  if (!reader.OpenEntry(index, &entry, &size) || size < 0) return;
+
+  std::string backup;
+  bool movedToBackup = false;
+  if (targetExists) {
+    MakeBackupName(target, settings.pattern, &backup);
+    if (SameFileName(backup, target))
+      backup.clear();  // a pattern that names the target itself keeps no backup
+    else if (!FileExists(backup))
+      movedToBackup = Sys().MoveFile(target, backup);
+  }
+
+  try {
+    TReplaceStream out(target, backup);
+    CopyEntry(*entry, out, size, buffer);
+    out.Commit();
+    out.Finish();
+  } catch (...) {
+    // The replace stream is gone by now, with what it wrote; the old file
+    // goes back to the target path unless something already stands there.
+    if (movedToBackup && Sys().GetAttributes(target) == kInvalidAttributes) Sys().MoveFile(backup, target);
+    throw;
+  }
+  entry.reset();
+
+  SetFileStamp(target, std::trunc(reader.EntryDate(index)) + settings.stampTime);
+}
+
+}  // namespace
+
+void InstallFiles(TPreLoadReader& reader, TIniStringList& script) {
+  Settings settings;
+  script.ReadString("Options", "Rename", &settings.pattern);
+  if (settings.pattern.empty()) settings.pattern = kDefaultRenamePattern;
+  settings.pattern = Sys().ScriptPath(settings.pattern);
+
+  std::string stampText;
+  script.ReadString("Options", "TimeStamp", &stampText);
+  stampText = Trim(stampText);
+  if (!stampText.empty()) settings.stampTime = StrToTimeOfDay(stampText);
+
+  std::string body;
+  script.ReadSection("Files", &body);
+  TStringList lines;
+  lines.SetText(Trim(body));
+
+  std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
+  for (int i = 0; i < lines.Count(); ++i) InstallLine(reader, settings, lines.Strings(i), buffer.get());
+}
+
+}  // namespace plf

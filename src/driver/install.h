@@ -1,0 +1,20 @@
+// The file installation: carries out [Options] and [Files] of the install
+// script. Each [Files] line "entry=target" writes the package entry to the
+// target through a replace stream, keeping an existing target under the
+// Rename backup name (an existing backup is never overwritten), and stamps
+// the file with the entry's date plus the TimeStamp time.
+//
+// Lines that cannot be served (missing entry, read-only target, entry that
+// cannot be opened) are passed over silently. A line that fails raises after
+// putting the target's old file back from its backup; lines served before it
+// stay installed, later lines are not served.
+#pragma once
+
+namespace plf {
+
+class TPreLoadReader;
+class TIniStringList;
+
+void InstallFiles(TPreLoadReader& reader, TIniStringList& script);
+
+}  // namespace plf

@@ -1,0 +1,121 @@
+#include "streams/replace_stream.h"
+
+#include "runtime/exceptions.h"
+#include "runtime/file_tests.h"
+#include "runtime/platform.h"
+
+namespace plf {
+
+namespace {
+
+constexpr std::int32_t kCopyChunk = 32768;
+
+// Windows is the platform whose separator is the backslash; its file
+// systems ignore letter case and drop trailing dots and blanks of a name.
+bool WindowsNames() { return Sys().PathSeparator() == '\\'; }
+
+std::string StripTrailingDotsAndBlanks(const std::string& name) {
+  std::string::size_type end = name.size();
+  while (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) --end;
+  return name.substr(0, end);
+}
+
+}  // namespace
+
+bool SameFileName(const std::string& a, const std::string& b) {
+  if (!WindowsNames()) return a == b;
+  return Sys().CompareTextLocale(StripTrailingDotsAndBlanks(a), StripTrailingDotsAndBlanks(b)) == 0;
+}
+
+std::string MakeTempName(const std::string& target, const std::string& avoid) {
+  const std::string delimiters = std::string(".") + Sys().PathDelimiters();
+  const std::string::size_type cut = target.find_last_of(delimiters);
+  const bool hasExtension = cut != std::string::npos && target[cut] == '.';
+  const std::string::size_type insertAt = hasExtension ? cut + 1 : target.size();
+  std::string name = target;
+  name.insert(insertAt, 1, '~');
+  // The backup of the target must never be truncated to become the
+  // temporary file; each further "~" makes the name longer, so this ends.
+  while (!avoid.empty() && SameFileName(name, avoid)) name.insert(insertAt, 1, '~');
+  return name;
+}
+
+TReplaceStream::Opened TReplaceStream::OpenTarget(const std::string& fileName, const std::string& avoid) {
+  Opened opened;
+  if (!FilePresent(fileName)) {
+    // Created exclusively: should a file have appeared at the name after
+    // all, it is replaced through a temporary file rather than truncated.
+    opened.handle = Sys().OpenFile(fileName, Access::ReadWrite, Share::None, Disposition::CreateNew);
+    if (opened.handle != kInvalidHandle) {
+      opened.tempName = fileName;
+      return opened;
+    }
+    if (!FilePresent(fileName))
+      throw EFCreateError(Format(kSFCreateError, {Sys().AnsiToUtf8(fileName)}));
+  }
+  opened.targetExisted = true;
+  opened.tempName = MakeTempName(fileName, avoid);
+  opened.handle = Sys().OpenFile(opened.tempName, Access::ReadWrite, Share::None, Disposition::CreateAlways);
+  if (opened.handle == kInvalidHandle) {
+    Sys().DeleteFile(opened.tempName);
+    throw EFCreateError(Format(kSFCreateError, {Sys().AnsiToUtf8(opened.tempName)}));
+  }
+  return opened;
+}
+
+TReplaceStream::TReplaceStream(const std::string& fileName, const std::string& avoid)
+    : TReplaceStream(OpenTarget(fileName, avoid), fileName) {}
+
+TReplaceStream::TReplaceStream(Opened opened, const std::string& fileName)
+    : TFileStream(AdoptHandle{}, opened.tempName, opened.handle),
+      targetName_(fileName),
+      tempName_(opened.tempName),
+      targetExisted_(opened.targetExisted) {}
+
+TReplaceStream::~TReplaceStream() {
+  Close();
+  if (!finished_ && !committed_) Sys().DeleteFile(tempName_);
+}
+
+void TReplaceStream::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (!committed_) {
+    Close();
+    Sys().DeleteFile(tempName_);
+    return;
+  }
+  // The new data must be on stable storage before the old file goes, and a
+  // write that only fails when flushed or closed is no success.
+  const bool flushed = Sys().FlushFile(handle_);
+  const bool closed = Close();
+  if (!flushed || !closed) {
+    Sys().DeleteFile(tempName_);
+    throw EWriteError(kSWriteError);
+  }
+  if (!targetExisted_) return;
+  if (!Sys().DeleteFile(targetName_))
+    throw Exception(Format(kSReplaceReadOnly, {Sys().AnsiToUtf8(targetName_)}));
+  if (!Sys().MoveFile(tempName_, targetName_))
+    throw Exception(Format(kSReplaceRename, {Sys().AnsiToUtf8(tempName_), Sys().AnsiToUtf8(targetName_)}));
+}
+
+std::int32_t CopyStream(TStream* source, TStream* destination, bool rewind, std::int32_t count) {
+  if (source == nullptr) return 0;
+  if (rewind) source->Seek(0, 0);
+  if (destination == nullptr) return 0;
+  char buffer[kCopyChunk];
+  std::int32_t result = 0;
+  while (count > 0) {
+    const std::int32_t chunk = count >= kCopyChunk ? kCopyChunk : count;
+    std::int32_t n = source->Read(buffer, chunk);
+    if (n <= 0) break;
+    if (n > chunk) n = chunk;  // a stream that claims more than it was asked for
+    destination->Write(buffer, n);
+    count -= n;
+    result += n;
+  }
+  return result;
+}
+
+}  // namespace plf

@@ -1,0 +1,141 @@
+#include "driver/file_stamp.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/calendar.h"
+#include "support/test_support.h"
+
+namespace plf {
+namespace {
+
+using test::TempDir;
+
+double Date(int y, int m, int d) {
+  double value = 0;
+  EXPECT_TRUE(EncodeDate(y, m, d, &value));
+  return value;
+}
+
+double Time(int h, int m, int s, int ms = 0) { return (((h * 60.0 + m) * 60.0 + s) * 1000.0 + ms) / 86400000.0; }
+
+std::uint32_t Dos(int y, int mo, int d, int h, int mi, int s) {
+  return static_cast<std::uint32_t>(d + mo * 32 + (y - 1980) * 512) << 16 |
+         static_cast<std::uint32_t>(s / 2 + mi * 32 + h * 2048);
+}
+
+TEST(StampToDos, RangeAndResolution) {
+  struct Case {
+    double stamp;
+    std::uint32_t dos;
+  } cases[] = {
+      {Date(2000, 3, 5) + Time(12, 0, 0), Dos(2000, 3, 5, 12, 0, 0)},
+      {Date(2000, 3, 5) + Time(12, 0, 1), Dos(2000, 3, 5, 12, 0, 0)},
+      {Date(2000, 3, 5) + Time(12, 0, 1, 999) + 0.4 / 86400000.0, Dos(2000, 3, 5, 12, 0, 0)},
+      {Date(2000, 3, 5) + Time(12, 0, 1, 999) + 0.6 / 86400000.0, Dos(2000, 3, 5, 12, 0, 2)},
+      {Date(2000, 3, 5) + Time(23, 59, 59, 999) + 0.6 / 86400000.0, Dos(2000, 3, 6, 0, 0, 0)},
+      {Date(1980, 1, 1), Dos(1980, 1, 1, 0, 0, 0)},
+      {Date(2099, 12, 31) + Time(23, 59, 58), Dos(2099, 12, 31, 23, 59, 58)},
+      {Date(1999, 12, 31), Dos(1999, 12, 31, 0, 0, 0)},
+      {Date(1979, 12, 31) + Time(23, 59, 59), 0},
+      {Date(2100, 1, 1), 0},
+      {0, 0},
+      {-5.5, 0},
+      {1e300, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(StampToDos(c.stamp), c.dos) << c.stamp;
+}
+
+// Counts opens and closes, records the times written, and can fail the zone
+// conversion.
+class StampPlatform : public PlatformWrapper {
+ public:
+  StampPlatform() : PlatformWrapper(DefaultPlatform()) {}
+  int opens = 0, closes = 0, writes = 0;
+  bool failZone = false;
+  FileHandle OpenFile(const std::string& p, Access a, Share s, Disposition d) override {
+    FileHandle h = Inner().OpenFile(p, a, s, d);
+    if (h != kInvalidHandle) {
+      ++opens;
+      EXPECT_EQ(a, Access::ReadWrite);
+      EXPECT_EQ(s, Share::None);
+      EXPECT_EQ(d, Disposition::OpenExisting);
+    }
+    return h;
+  }
+  bool CloseFile(FileHandle h) override {
+    ++closes;
+    return Inner().CloseFile(h);
+  }
+  bool LocalToUtc(std::int64_t l, std::int64_t* u) override { return !failZone && Inner().LocalToUtc(l, u); }
+  bool SetLastWriteTime(FileHandle h, std::int64_t t) override {
+    ++writes;
+    return Inner().SetLastWriteTime(h, t);
+  }
+};
+
+DateTimeParts LocalWriteTime(const std::string& path) {
+  FoundItem item;
+  DateTimeParts parts;
+  std::int64_t local = 0;
+  EXPECT_TRUE(Sys().FindFirst(path, &item));
+  EXPECT_TRUE(Sys().UtcToLocal(item.lastWriteTime, &local));
+  EXPECT_TRUE(PartsFromFileTime(local, &parts));
+  return parts;
+}
+
+TEST(SetFileStamp, WritesLocalTimeInTwoSecondSteps) {
+  TempDir dir;
+  const std::string path = dir / "f.txt";
+  test::WriteFileBytes(path, "data");
+  StampPlatform platform;
+  ScopedPlatform scope(platform);
+  SetFileStamp(path, Date(2000, 3, 5) + Time(12, 0, 1));
+  const DateTimeParts p = LocalWriteTime(path);
+  EXPECT_EQ(p.year, 2000);
+  EXPECT_EQ(p.month, 3);
+  EXPECT_EQ(p.day, 5);
+  EXPECT_EQ(p.hour, 12);
+  EXPECT_EQ(p.minute, 0);
+  EXPECT_EQ(p.second, 0);
+  EXPECT_EQ(platform.opens, 1);
+  EXPECT_EQ(platform.closes, 1);
+  EXPECT_EQ(test::ReadFileBytes(path), "data");
+}
+
+TEST(SetFileStamp, LeavesTheTimeWhenNothingCanBeSet) {
+  struct Case {
+    const char* what;
+    double stamp;
+    bool failZone;
+    int opens;
+  } cases[] = {
+      {"no date", 0, false, 0},
+      {"negative", -3, false, 0},
+      {"before 1980", Date(1979, 6, 1), false, 1},
+      {"after 2099", Date(2100, 1, 1), false, 1},
+      {"zone conversion fails", Date(2000, 3, 5), true, 1},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir / "f.txt";
+    test::WriteFileBytes(path, "data");
+    SetFileStamp(path, Date(2001, 1, 1));  // a known time to keep
+    StampPlatform platform;
+    platform.failZone = c.failZone;
+    ScopedPlatform scope(platform);
+    SetFileStamp(path, c.stamp);
+    EXPECT_EQ(platform.writes, 0) << c.what;
+    EXPECT_EQ(platform.opens, c.opens) << c.what;
+    EXPECT_EQ(platform.closes, c.opens) << c.what;
+    EXPECT_EQ(LocalWriteTime(path).year, 2001) << c.what;
+  }
+}
+
+TEST(SetFileStamp, MissingFileIsNoError) {
+  TempDir dir;
+  EXPECT_NO_THROW(SetFileStamp(dir / "missing", Date(2000, 1, 1)));
+  EXPECT_FALSE(test::PathExists(dir / "missing"));
+}
+
+}  // namespace
+}  // namespace plf

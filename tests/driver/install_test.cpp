@@ -1,0 +1,511 @@
+#include "driver/install.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "package/package_writer.h"
+#include "package/preload_reader.h"
+#include "runtime/calendar.h"
+#include "runtime/exceptions.h"
+#include "support/test_support.h"
+#include "text/ini_string_list.h"
+
+namespace plf {
+namespace {
+
+using test::PathExists;
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+struct Item {
+  std::string name;
+  std::string data;
+  PackedDate date = PackedDate::None();
+  bool withoutData = false;  // compressed size 0
+  std::int32_t recordedSize = 0;  // for an entry without data
+};
+
+PackedDate Day(int y, int m, int d) {
+  PackedDate date;
+  EXPECT_TRUE(PackedDate::FromCalendar(y, m, d, &date));
+  return date;
+}
+
+// Bytes that compress, but not to nothing.
+std::string Noise(std::size_t size, std::uint32_t seed) {
+  std::string s(size, ' ');
+  for (char& c : s) {
+    seed = seed * 1103515245u + 12345u;
+    c = "abcdefghijklmnop"[(seed >> 16) & 15];
+  }
+  return s;
+}
+
+DateTimeParts LocalWriteTime(const std::string& path) {
+  FoundItem item;
+  DateTimeParts parts;
+  std::int64_t local = 0;
+  EXPECT_TRUE(Sys().FindFirst(path, &item));
+  EXPECT_TRUE(Sys().UtcToLocal(item.lastWriteTime, &local));
+  EXPECT_TRUE(PartsFromFileTime(local, &parts));
+  return parts;
+}
+
+class Install : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string package = dir / "Install.PLF";
+  std::vector<TPreLoadEntry> entries;
+
+  std::string At(const std::string& relative) const { return dir / relative; }
+
+  void Pack(const std::vector<Item>& items) {
+    TPackageWriter writer(package);
+    for (const Item& item : items) {
+      if (item.withoutData)
+        writer.AddEmpty(item.name, item.recordedSize, item.date);
+      else
+        writer.AddBuffer(item.name, item.data.data(), item.data.size(), item.date);
+    }
+    writer.Finish();
+    entries = writer.Entries();
+  }
+
+  // "[Options]" with the given lines (if any), then "[Files]" with one
+  // "entry=target" line per pair, targets relative to the temp folder.
+  static std::string Script(const std::vector<std::string>& options,
+                            const std::vector<std::pair<std::string, std::string>>& files, const TempDir& d) {
+    std::string text;
+    if (!options.empty()) {
+      text += "[Options]\r\n";
+      for (const std::string& o : options) text += o + "\r\n";
+    }
+    text += "[Files]\r\n";
+    for (const auto& f : files) text += f.first + "=" + d / f.second + "\r\n";
+    return text;
+  }
+
+  void RunScript(const std::string& script) {
+    TPreLoadReader reader(package);
+    TIniStringList ini;
+    ini.LoadText(script);
+    InstallFiles(reader, ini);
+  }
+
+  void Run(const std::vector<std::pair<std::string, std::string>>& files,
+           const std::vector<std::string>& options = {}) {
+    RunScript(Script(options, files, dir));
+  }
+
+  // Changes the package file in place.
+  void PatchInt32(std::int64_t at, std::int32_t value) {
+    std::string bytes = ReadFileBytes(package);
+    ASSERT_LE(at + 4, static_cast<std::int64_t>(bytes.size()));
+    for (int i = 0; i < 4; ++i)
+      bytes[static_cast<std::size_t>(at + i)] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
+    WriteFileBytes(package, bytes);
+  }
+  void FlipByte(std::int64_t at) {
+    std::string bytes = ReadFileBytes(package);
+    bytes[static_cast<std::size_t>(at)] = static_cast<char>(bytes[static_cast<std::size_t>(at)] ^ 0x5A);
+    WriteFileBytes(package, bytes);
+  }
+  // Offset of an entry's record (its length field) in the package.
+  std::int64_t RecordAt(std::size_t index) {
+    const std::string bytes = ReadFileBytes(package);
+    std::int64_t at = static_cast<std::int64_t>(LoadLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 12)) +
+                      kDirHeaderSize;
+    for (std::size_t i = 0; i < index; ++i) at += entries[i].length + 4;
+    return at;
+  }
+  void PatchUncompressedSize(std::size_t index, std::int32_t size) { PatchInt32(RecordAt(index) + 12, size); }
+  void PatchCompressedSize(std::size_t index, std::int32_t size) { PatchInt32(RecordAt(index) + 8, size); }
+  std::int64_t DataEnd(std::size_t index) const {
+    return static_cast<std::int64_t>(entries[index].dataOffset) + entries[index].compressedSize;
+  }
+};
+
+// --- The states of one line ---------------------------------------------------
+
+TEST_F(Install, StateTableOfOneLine) {
+  struct Case {
+    bool target;
+    bool backup;
+    const char* backupAfter;
+  } cases[] = {
+      {false, false, nullptr},
+      {true, false, "old"},
+      {true, true, "older"},
+      {false, true, "older"},
+  };
+  Pack({{"app.exe", "new"}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.target) + "/" + std::to_string(c.backup));
+    std::filesystem::remove(At("app.exe"));
+    std::filesystem::remove(At("app_OLD.exe"));
+    if (c.target) WriteFileBytes(At("app.exe"), "old");
+    if (c.backup) WriteFileBytes(At("app_OLD.exe"), "older");
+    Run({{"app.exe", "app.exe"}});
+    EXPECT_EQ(ReadFileBytes(At("app.exe")), "new");
+    EXPECT_EQ(PathExists(At("app_OLD.exe")), c.backupAfter != nullptr);
+    if (c.backupAfter != nullptr) {
+      EXPECT_EQ(ReadFileBytes(At("app_OLD.exe")), c.backupAfter);
+    }
+    EXPECT_FALSE(PathExists(At("app.~exe")));
+  }
+}
+
+TEST_F(Install, SecondRunKeepsTheOldestBackup) {
+  Pack({{"APP.EXE", "new"}});
+  WriteFileBytes(At("app.exe"), "old");
+  Run({{"app.exe", "app.exe"}});
+  WriteFileBytes(At("app.exe"), "changed by the user");
+  Run({{"app.exe", "app.exe"}});
+  EXPECT_EQ(ReadFileBytes(At("app.exe")), "new");
+  EXPECT_EQ(ReadFileBytes(At("app_OLD.exe")), "old");
+}
+
+TEST_F(Install, FolderAtTheTargetIsMovedToTheBackupName) {
+  Pack({{"a", "new"}});
+  std::filesystem::create_directory(At("app.exe"));
+  WriteFileBytes(At("app.exe/inside"), "x");
+  Run({{"a", "app.exe"}});
+  EXPECT_EQ(ReadFileBytes(At("app.exe")), "new");
+  EXPECT_EQ(ReadFileBytes(At("app_OLD.exe/inside")), "x");
+}
+
+TEST_F(Install, LinesPassedOverSilently) {
+  Pack({{"a", "new"}, {"b", "new"}});
+  WriteFileBytes(At("ro.txt"), "read-only");
+  test::MakeReadOnly(At("ro.txt"), true);
+  Run({{"missing", "sub/dir/x.txt"}, {"a", "ro.txt"}, {" b", "b.txt"}, {"b", "b2.txt"}});
+  EXPECT_TRUE(std::filesystem::is_directory(At("sub/dir")));  // made before the lookup
+  EXPECT_FALSE(PathExists(At("sub/dir/x.txt")));
+  EXPECT_EQ(ReadFileBytes(At("ro.txt")), "read-only");
+  EXPECT_FALSE(PathExists(At("ro_OLD.txt")));
+  EXPECT_FALSE(PathExists(At("b.txt")));
+  EXPECT_EQ(ReadFileBytes(At("b2.txt")), "new");
+}
+
+TEST_F(Install, NestedFoldersFromBackslashPaths) {
+  Pack({{"a", "data"}});
+  RunScript("[Files]\r\na=" + dir.Path() + "\\one\\two\\a.txt\r\n");
+  EXPECT_EQ(ReadFileBytes(At("one/two/a.txt")), "data");
+}
+
+TEST_F(Install, EmptyOrAbsentFilesSectionInstallsNothing) {
+  Pack({{"a", "data"}});
+  for (const char* script : {"", "[Files]\r\n", "[Files]\r\n   \r\n\r\n", "[Options]\r\nTimeStamp=12:00\r\n"})
+    EXPECT_NO_THROW(RunScript(script)) << script;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);  // the package only
+}
+
+TEST_F(Install, TwoLinesForOneTargetTheSecondWins) {
+  Pack({{"first", "1"}, {"second", "2"}});
+  WriteFileBytes(At("t.txt"), "before");
+  Run({{"first", "t.txt"}, {"second", "t.txt"}});
+  EXPECT_EQ(ReadFileBytes(At("t.txt")), "2");
+  EXPECT_EQ(ReadFileBytes(At("t_OLD.txt")), "before");
+}
+
+TEST_F(Install, EntryWithoutDataInstallsAnEmptyFile) {
+  Item empty{"e", ""};
+  empty.withoutData = true;
+  empty.recordedSize = 500;
+  Pack({empty});
+  WriteFileBytes(At("e.txt"), "old");
+  Run({{"e", "e.txt"}});
+  EXPECT_TRUE(PathExists(At("e.txt")));
+  EXPECT_EQ(ReadFileBytes(At("e.txt")), "");
+  EXPECT_EQ(ReadFileBytes(At("e_OLD.txt")), "old");
+}
+
+TEST_F(Install, LineWithoutEqualsSign) {
+  Pack({{"a", "data"}, {"whole line", "x"}});
+  EXPECT_NO_THROW(RunScript("[Files]\r\nnot an entry\r\n"));
+  try {
+    RunScript("[Files]\r\nwhole line\r\n");
+    FAIL() << "no exception";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message(), "Nelze vytvořit soubor ");
+  }
+}
+
+TEST_F(Install, LargeEntryIsCopiedWhole) {
+  const std::string data = Noise(3 * 32768 + 123, 7);
+  Pack({{"big", data}});
+  Run({{"big", "big.bin"}});
+  EXPECT_EQ(ReadFileBytes(At("big.bin")), data);
+}
+
+TEST_F(Install, DataIsCutAtTheRecordedSize) {
+  // Also when the entry's data ends before its end marker: nothing more is
+  // checked then.
+  for (bool cutChecksum : {false, true}) {
+    const std::string data = Noise(100000, 3);
+    Pack({{"a", data}});
+    PatchUncompressedSize(0, 1000);
+    if (cutChecksum) PatchCompressedSize(0, entries[0].compressedSize - 4);
+    Run({{"a", "a.txt"}});
+    EXPECT_EQ(ReadFileBytes(At("a.txt")), data.substr(0, 1000)) << cutChecksum;
+  }
+}
+
+// --- Stamps ----------------------------------------------------------------------
+
+TEST_F(Install, StampIsTheEntryDatePlusTimeStamp) {
+  struct Case {
+    const char* option;  // nullptr: no TimeStamp key
+    int hour, minute, second;
+  } cases[] = {
+      {"TimeStamp=12:00", 12, 0, 0},
+      {"TimeStamp=12:00:01", 12, 0, 0},
+      {"TimeStamp=  12:00  ", 12, 0, 0},
+      {"TimeStamp=11:30:59 PM", 23, 30, 58},
+      {"TimeStamp=", 0, 0, 0},
+      {nullptr, 0, 0, 0},
+  };
+  Pack({{"a", "x", Day(2000, 3, 5)}, {"dec", "x", Day(1999, 12, 31)}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option == nullptr ? "none" : c.option);
+    std::vector<std::string> options;
+    if (c.option != nullptr) options.push_back(c.option);
+    Run({{"a", "a.txt"}, {"dec", "dec.txt"}}, options);
+    const DateTimeParts p = LocalWriteTime(At("a.txt"));
+    EXPECT_EQ(p.year, 2000);
+    EXPECT_EQ(p.month, 3);
+    EXPECT_EQ(p.day, 5);
+    EXPECT_EQ(p.hour, c.hour);
+    EXPECT_EQ(p.minute, c.minute);
+    EXPECT_EQ(p.second, c.second);
+    EXPECT_EQ(LocalWriteTime(At("dec.txt")).year, 1999);
+  }
+}
+
+TEST_F(Install, EntriesWithoutUsableDateKeepTheirWriteTime) {
+  Pack({{"none", "x"}, {"late", "x", Day(2100, 1, 1)}, {"early", "x", Day(1979, 12, 31)}});
+  for (const char* option : {"TimeStamp=12:00", "Rename=*_OLD.*"}) {
+    Run({{"none", "none.txt"}, {"late", "late.txt"}, {"early", "early.txt"}}, {option});
+    for (const char* name : {"none.txt", "late.txt", "early.txt"}) EXPECT_GE(LocalWriteTime(At(name)).year, 2020) << name;
+  }
+}
+
+TEST_F(Install, InvalidTimeStampStopsBeforeAnything) {
+  Pack({{"a", "x"}});
+  try {
+    Run({{"a", "sub/a.txt"}}, {"TimeStamp=25:00"});
+    FAIL() << "no exception";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "'25:00' is not a valid time");
+  }
+  EXPECT_FALSE(PathExists(At("sub")));
+}
+
+// --- Failures ------------------------------------------------------------------
+
+// Breaks chosen file operations of the installation.
+class Faults : public PlatformWrapper {
+ public:
+  Faults() : PlatformWrapper(DefaultPlatform()) {}
+  int shortWriteAt = 0;  // 1-based WriteFile call that takes only half
+  int writes = 0;
+  bool failFlush = false;
+  bool failClose = false;
+  std::string failMoveFrom;
+  std::string failDeleteOf;
+  std::vector<std::string> ops;
+
+  std::int32_t WriteFile(FileHandle h, const void* b, std::int32_t n) override {
+    if (++writes == shortWriteAt) return Inner().WriteFile(h, b, n / 2);
+    return Inner().WriteFile(h, b, n);
+  }
+  bool FlushFile(FileHandle h) override {
+    ops.push_back("flush");
+    return !failFlush && Inner().FlushFile(h);
+  }
+  bool CloseFile(FileHandle h) override { return Inner().CloseFile(h) && !failClose; }
+  bool MoveFile(const std::string& from, const std::string& to) override {
+    ops.push_back("move " + from + " " + to);
+    return from != failMoveFrom && Inner().MoveFile(from, to);
+  }
+  bool DeleteFile(const std::string& p) override {
+    ops.push_back("delete " + p);
+    return p != failDeleteOf && Inner().DeleteFile(p);
+  }
+};
+
+TEST_F(Install, CorruptEntryInTheMiddle) {
+  Pack({{"a", "first"}, {"b", Noise(200000, 1)}, {"c", "third"}});
+  FlipByte(entries[1].dataOffset + entries[1].compressedSize / 2);
+  WriteFileBytes(At("b.txt"), "old b");
+  try {
+    Run({{"a", "a.txt"}, {"b", "b.txt"}, {"c", "c.txt"}});
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Decompression error -3");
+  }
+  EXPECT_EQ(ReadFileBytes(At("a.txt")), "first");    // earlier lines stay
+  EXPECT_EQ(ReadFileBytes(At("b.txt")), "old b");    // moved back from its backup
+  EXPECT_FALSE(PathExists(At("b_OLD.txt")));
+  EXPECT_FALSE(PathExists(At("c.txt")));             // later lines are not served
+}
+
+TEST_F(Install, EntriesThatCannotBeOpenedLeaveTheTarget) {
+  // Data outside the data area, and a negative recorded size.
+  for (int variant = 0; variant < 2; ++variant) {
+    SCOPED_TRACE(variant);
+    Pack({{"a", "new data"}});
+    if (variant == 0)
+      PatchCompressedSize(0, 1 << 20);
+    else
+      PatchUncompressedSize(0, -1);
+    WriteFileBytes(At("a.txt"), "old");
+    Run({{"a", "a.txt"}});
+    EXPECT_EQ(ReadFileBytes(At("a.txt")), "old");
+    EXPECT_FALSE(PathExists(At("a_OLD.txt")));
+  }
+}
+
+TEST_F(Install, ShortCopiesFailTheLine) {
+  struct Case {
+    const char* what;
+    bool shortSource;
+    int shortWriteAt;
+    const char* message;
+  } cases[] = {
+      {"source shorter than recorded", true, 0, "Stream read error"},
+      {"disk full on the first write", false, 1, "Stream write error"},
+      {"disk full on the third write", false, 3, "Stream write error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string data = Noise(100000, 5);
+    Pack({{"a", data}});
+    if (c.shortSource) PatchUncompressedSize(0, 100050);
+    WriteFileBytes(At("a.txt"), "old");
+    std::filesystem::remove(At("a_OLD.txt"));
+    Faults faults;
+    faults.shortWriteAt = c.shortWriteAt;
+    ScopedPlatform scope(faults);
+    try {
+      Run({{"a", "a.txt"}});
+      FAIL() << "no exception";
+    } catch (const EFilerError& e) {
+      EXPECT_EQ(e.Message(), c.message);
+    }
+    EXPECT_EQ(ReadFileBytes(At("a.txt")), "old");
+    EXPECT_FALSE(PathExists(At("a_OLD.txt")));
+  }
+}
+
+TEST_F(Install, ChecksumIsVerifiedPastTheRecordedSize) {
+  const std::string data = Noise(100000, 9);
+  Pack({{"a", data}});
+  PatchUncompressedSize(0, 1000);
+  FlipByte(DataEnd(0) - 1);  // the checksum
+  WriteFileBytes(At("a.txt"), "old");
+  try {
+    Run({{"a", "a.txt"}});
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Decompression error -3");
+  }
+  EXPECT_EQ(ReadFileBytes(At("a.txt")), "old");
+}
+
+TEST_F(Install, DelayedWriteErrorPutsTheOldFileBack) {
+  for (bool flush : {true, false}) {
+    SCOPED_TRACE(flush ? "flush" : "close");
+    Pack({{"a", "new"}});
+    WriteFileBytes(At("a.txt"), "old");
+    std::filesystem::remove(At("a_OLD.txt"));
+    Faults faults;
+    faults.failFlush = flush;
+    faults.failClose = !flush;
+    ScopedPlatform scope(faults);
+    EXPECT_THROW(Run({{"a", "a.txt"}}), EWriteError);
+    faults.failClose = false;
+    EXPECT_EQ(ReadFileBytes(At("a.txt")), "old");
+    EXPECT_FALSE(PathExists(At("a_OLD.txt")));
+  }
+}
+
+TEST_F(Install, FailedRenameOfTheTemporaryFileKeepsTheNewData) {
+  Pack({{"a", "new"}});
+  WriteFileBytes(At("a.txt"), "old");
+  WriteFileBytes(At("a_OLD.txt"), "older");  // taken: replaced through "~"
+  Faults faults;
+  faults.failMoveFrom = At("a.~txt");
+  ScopedPlatform scope(faults);
+  try {
+    Run({{"a", "a.txt"}});
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Cannot rename " + At("a.~txt") + " to " + At("a.txt") + "!");
+  }
+  EXPECT_FALSE(PathExists(At("a.txt")));
+  EXPECT_EQ(ReadFileBytes(At("a.~txt")), "new");
+  EXPECT_EQ(ReadFileBytes(At("a_OLD.txt")), "older");
+}
+
+TEST_F(Install, NoMoveBackOverAFileThatStandsAtTheTarget) {
+  // The partly written target cannot be deleted: the backup stays where it is.
+  Pack({{"b", Noise(200000, 1)}});
+  FlipByte(entries[0].dataOffset + entries[0].compressedSize / 2);
+  WriteFileBytes(At("b.txt"), "old b");
+  Faults faults;
+  faults.failDeleteOf = At("b.txt");
+  ScopedPlatform scope(faults);
+  EXPECT_THROW(Run({{"b", "b.txt"}}), Exception);
+  EXPECT_EQ(ReadFileBytes(At("b_OLD.txt")), "old b");
+  EXPECT_TRUE(PathExists(At("b.txt")));
+}
+
+TEST_F(Install, BackupUnderTheTemporaryNameSurvivesASecondRun) {
+  struct Case {
+    const char* pattern;
+    const char* target;
+    const char* backup;
+  } cases[] = {
+      {"Rename=*.~*", "app.exe", "app.~exe"},
+      {"Rename=*~", "README", "README~"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    Pack({{"a", "new"}});
+    WriteFileBytes(At(c.target), "old");
+    Run({{"a", c.target}}, {c.pattern});
+    EXPECT_EQ(ReadFileBytes(At(c.backup)), "old");
+    Run({{"a", c.target}}, {c.pattern});
+    EXPECT_EQ(ReadFileBytes(At(c.target)), "new");
+    EXPECT_EQ(ReadFileBytes(At(c.backup)), "old");
+  }
+}
+
+TEST_F(Install, PatternNamingTheTargetItselfKeepsNoBackup) {
+  Pack({{"good", "new"}, {"bad", Noise(200000, 1)}});
+  FlipByte(entries[1].dataOffset + entries[1].compressedSize / 2);
+  WriteFileBytes(At("a.txt"), "old");
+  // Dated before 1980, the target does not pass the file-exists test that
+  // guards the rename.
+  std::filesystem::last_write_time(At("a.txt"), std::filesystem::file_time_type::clock::now() -
+                                                    std::chrono::hours(24 * 365 * 60));
+  Faults faults;
+  ScopedPlatform scope(faults);
+  Run({{"good", "a.txt"}}, {"Rename=*.*"});
+  EXPECT_EQ(ReadFileBytes(At("a.txt")), "new");
+  // A failing line must not take the target for its own backup.
+  EXPECT_THROW(Run({{"bad", "a.txt"}}, {"Rename=*.*"}), Exception);
+  EXPECT_EQ(ReadFileBytes(At("a.txt")), "new");
+  EXPECT_FALSE(PathExists(At("a.~txt")));
+  for (const std::string& op : faults.ops) EXPECT_NE(op.rfind("move " + At("a.txt") + " ", 0), 0u) << op;
+}
+
+}  // namespace
+}  // namespace plf

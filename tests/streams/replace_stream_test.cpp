@@ -1,0 +1,399 @@
+#include "streams/replace_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/exceptions.h"
+#include "support/test_support.h"
+
+namespace plf {
+namespace {
+
+using test::PathExists;
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+// Names in Windows notation, with Windows's way of comparing them.
+class WindowsNotation : public PlatformWrapper {
+ public:
+  WindowsNotation() : PlatformWrapper(DefaultPlatform()) {}
+  const char* PathDelimiters() override { return "\\:"; }
+  char PathSeparator() override { return '\\'; }
+};
+
+// Names in POSIX notation, compared exactly.
+class PosixNotation : public PlatformWrapper {
+ public:
+  PosixNotation() : PlatformWrapper(DefaultPlatform()) {}
+  const char* PathDelimiters() override { return "/:"; }
+  char PathSeparator() override { return '/'; }
+};
+
+// Records the file operations and fails the ones asked for.
+class FileFaults : public PlatformWrapper {
+ public:
+  FileFaults() : PlatformWrapper(DefaultPlatform()) {}
+  bool failFlush = false;
+  bool failClose = false;
+  bool failMove = false;
+  std::string hideFrom;  // FindFirst reports nothing for this name, once
+  std::vector<std::string> ops;
+
+  FileHandle OpenFile(const std::string& p, Access a, Share s, Disposition d) override {
+    ops.push_back(std::string(d == Disposition::CreateNew ? "createnew " : "open ") + p);
+    return Inner().OpenFile(p, a, s, d);
+  }
+  bool FlushFile(FileHandle h) override {
+    ops.push_back("flush");
+    return !failFlush && Inner().FlushFile(h);
+  }
+  bool CloseFile(FileHandle h) override {
+    ops.push_back("close");
+    return Inner().CloseFile(h) && !failClose;
+  }
+  bool MoveFile(const std::string& from, const std::string& to) override {
+    ops.push_back("move " + from + " " + to);
+    return !failMove && Inner().MoveFile(from, to);
+  }
+  bool DeleteFile(const std::string& p) override {
+    ops.push_back("delete " + p);
+    return Inner().DeleteFile(p);
+  }
+  bool FindFirst(const std::string& p, FoundItem* f) override {
+    if (!hideFrom.empty() && p == hideFrom) {
+      hideFrom.clear();
+      return false;
+    }
+    return Inner().FindFirst(p, f);
+  }
+  int IndexOf(const std::string& op) const {
+    for (std::size_t i = 0; i < ops.size(); ++i)
+      if (ops[i] == op) return static_cast<int>(i);
+    return -1;
+  }
+};
+
+void WriteText(TStream& s, const std::string& text) {
+  s.WriteExact(text.data(), static_cast<std::int32_t>(text.size()));
+}
+
+TEST(TempName, WindowsNotationTable) {
+  WindowsNotation windows;
+  ScopedPlatform scope(windows);
+  struct Case {
+    const char* target;
+    const char* avoid;
+    const char* temp;
+  } cases[] = {
+      {"C:\\dir\\file.txt", "", "C:\\dir\\file.~txt"},
+      {"C:\\dir\\archive.tar.gz", "", "C:\\dir\\archive.tar.~gz"},
+      {"C:\\dir\\README", "", "C:\\dir\\README~"},
+      {"C:\\my.dir\\file", "", "C:\\my.dir\\file~"},
+      {"C:\\dir\\file.", "", "C:\\dir\\file.~"},
+      {"C:file", "", "C:file~"},
+      // The backup takes the plain "~" name: one more "~".
+      {"C:\\dir\\app.exe", "C:\\dir\\app.~exe", "C:\\dir\\app.~~exe"},
+      {"C:\\dir\\app.exe", "c:\\DIR\\APP.~EXE", "C:\\dir\\app.~~exe"},
+      {"C:\\dir\\README", "C:\\dir\\README~", "C:\\dir\\README~~"},
+      {"C:\\dir\\README", "C:\\dir\\README~. ", "C:\\dir\\README~~"},
+      {"C:\\dir\\app.exe", "C:\\dir\\app_OLD.exe", "C:\\dir\\app.~exe"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MakeTempName(c.target, c.avoid), c.temp) << c.target << " / " << c.avoid;
+}
+
+TEST(TempName, SlashIsADelimiterOnPosix) {
+  PosixNotation posix;
+  ScopedPlatform scope(posix);
+  EXPECT_EQ(MakeTempName("/opt/my.dir/file"), "/opt/my.dir/file~");
+  EXPECT_EQ(MakeTempName("/opt/dir/file.txt"), "/opt/dir/file.~txt");
+  // Names that differ in case or by a trailing dot are other files here.
+  EXPECT_EQ(MakeTempName("/d/app.exe", "/d/APP.~EXE"), "/d/app.~exe");
+  EXPECT_EQ(MakeTempName("/d/README", "/d/README~."), "/d/README~");
+}
+
+TEST(SameFileName, FollowsThePlatformsRules) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool windows;
+    bool posix;
+  } cases[] = {
+      {"a.txt", "a.txt", true, true},      {"a.txt", "A.TXT", true, false},  {"a.txt.", "a.txt", true, false},
+      {"a.txt ..", "a.txt", true, false},  {"a.txt", "a.tx", false, false}, {"x", "", false, false},
+  };
+  {
+    PosixNotation posix;
+    ScopedPlatform scope(posix);
+    for (const Case& c : cases) EXPECT_EQ(SameFileName(c.a, c.b), c.posix) << c.a << " / " << c.b;
+  }
+  WindowsNotation windows;
+  ScopedPlatform scope(windows);
+  for (const Case& c : cases) EXPECT_EQ(SameFileName(c.a, c.b), c.windows) << c.a << " / " << c.b;
+}
+
+TEST(ReplaceStream, ReleaseTable) {
+  enum class End { Commit, Discard, DestroyOnly };
+  struct Case {
+    bool targetExists;
+    End end;
+    const char* target;  // afterwards; nullptr: absent
+  } cases[] = {
+      {false, End::Commit, "new"}, {false, End::Discard, nullptr}, {false, End::DestroyOnly, nullptr},
+      {true, End::Commit, "new"},  {true, End::Discard, "old"},    {true, End::DestroyOnly, "old"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.targetExists) + "/" + std::to_string(static_cast<int>(c.end)));
+    TempDir dir;
+    const std::string target = dir / "a.txt";
+    if (c.targetExists) WriteFileBytes(target, "old");
+    {
+      TReplaceStream s(target);
+      EXPECT_EQ(s.TargetExisted(), c.targetExists);
+      EXPECT_EQ(s.TempName(), c.targetExists ? dir / "a.~txt" : target);
+      WriteText(s, "new");
+      if (c.targetExists) {
+        EXPECT_EQ(ReadFileBytes(target), "old");  // untouched while writing
+      }
+      if (c.end == End::Commit) s.Commit();
+      if (c.end != End::DestroyOnly) s.Finish();
+    }
+    EXPECT_EQ(PathExists(target), c.target != nullptr);
+    if (c.target != nullptr) {
+      EXPECT_EQ(ReadFileBytes(target), c.target);
+    }
+    EXPECT_FALSE(PathExists(dir / "a.~txt"));
+  }
+}
+
+TEST(ReplaceStream, StaleTemporaryFileIsTruncatedAndReused) {
+  TempDir dir;
+  WriteFileBytes(dir / "a.txt", "old");
+  WriteFileBytes(dir / "a.~txt", "stale and much longer");
+  TReplaceStream s(dir / "a.txt");
+  EXPECT_EQ(s.Size(), 0);
+  WriteText(s, "new");
+  s.Commit();
+  s.Finish();
+  EXPECT_EQ(ReadFileBytes(dir / "a.txt"), "new");
+  EXPECT_FALSE(PathExists(dir / "a.~txt"));
+}
+
+TEST(ReplaceStream, BackupUnderTheTildeNameIsNeverTruncated) {
+  TempDir dir;
+  WriteFileBytes(dir / "app.exe", "current");
+  WriteFileBytes(dir / "app.~exe", "backup");
+  {
+    TReplaceStream s(dir / "app.exe", dir / "app.~exe");
+    EXPECT_EQ(s.TempName(), dir / "app.~~exe");
+    WriteText(s, "new");
+    s.Commit();
+    s.Finish();
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "app.exe"), "new");
+  EXPECT_EQ(ReadFileBytes(dir / "app.~exe"), "backup");
+  EXPECT_FALSE(PathExists(dir / "app.~~exe"));
+}
+
+TEST(ReplaceStream, ReadOnlyTargetKeepsNewDataBeside) {
+  TempDir dir;
+  const std::string target = dir / "a.txt";
+  WriteFileBytes(target, "old");
+  test::MakeReadOnly(target, true);
+  TReplaceStream s(target);
+  WriteText(s, "new");
+  s.Commit();
+  try {
+    s.Finish();
+    FAIL() << "replaced a read-only file";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "File " + target + " is read-only!");
+  }
+  EXPECT_EQ(ReadFileBytes(target), "old");
+  EXPECT_EQ(ReadFileBytes(dir / "a.~txt"), "new");
+}
+
+TEST(ReplaceStream, FailedRenameLeavesNewDataUnderTemporaryName) {
+  TempDir dir;
+  const std::string target = dir / "a.txt";
+  WriteFileBytes(target, "old");
+  FileFaults faults;
+  ScopedPlatform scope(faults);
+  {
+    TReplaceStream s(target);
+    WriteText(s, "new");
+    s.Commit();
+    faults.failMove = true;
+    try {
+      s.Finish();
+      FAIL() << "no exception";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), "Cannot rename " + (dir / "a.~txt") + " to " + target + "!");
+    }
+    s.Finish();  // finished once: nothing more happens
+  }
+  // The destructor of a finished stream deletes nothing.
+  EXPECT_FALSE(PathExists(target));
+  EXPECT_EQ(ReadFileBytes(dir / "a.~txt"), "new");
+  EXPECT_EQ(faults.IndexOf("delete " + dir / "a.~txt"), -1);
+}
+
+TEST(ReplaceStream, NewDataIsFlushedBeforeTheTargetIsDeleted) {
+  TempDir dir;
+  const std::string target = dir / "a.txt";
+  WriteFileBytes(target, "old");
+  FileFaults faults;
+  ScopedPlatform scope(faults);
+  TReplaceStream s(target);
+  WriteText(s, "new");
+  s.Commit();
+  s.Finish();
+  const int flush = faults.IndexOf("flush");
+  const int remove = faults.IndexOf("delete " + target);
+  ASSERT_GE(flush, 0);
+  ASSERT_GE(remove, 0);
+  EXPECT_LT(flush, remove);
+}
+
+TEST(ReplaceStream, DelayedWriteErrorIsAFailure) {
+  for (bool targetExists : {false, true}) {
+    for (bool failFlush : {true, false}) {
+      SCOPED_TRACE(std::to_string(targetExists) + "/" + std::to_string(failFlush));
+      TempDir dir;
+      const std::string target = dir / "a.txt";
+      if (targetExists) WriteFileBytes(target, "old");
+      FileFaults faults;
+      ScopedPlatform scope(faults);
+      {
+        TReplaceStream s(target);
+        WriteText(s, "new");
+        s.Commit();
+        faults.failFlush = failFlush;
+        faults.failClose = !failFlush;
+        EXPECT_THROW(s.Finish(), EWriteError);
+      }
+      EXPECT_EQ(PathExists(target), targetExists);
+      if (targetExists) {
+        EXPECT_EQ(ReadFileBytes(target), "old");
+      }
+      EXPECT_FALSE(PathExists(dir / "a.~txt"));
+    }
+  }
+}
+
+TEST(ReplaceStream, FileAppearingAtTheTargetIsNotTruncated) {
+  TempDir dir;
+  const std::string target = dir / "a.txt";
+  WriteFileBytes(target, "old");
+  FileFaults faults;
+  faults.hideFrom = target;  // the existence test misses it
+  ScopedPlatform scope(faults);
+  TReplaceStream s(target);
+  EXPECT_EQ(faults.ops.front(), "createnew " + target);
+  EXPECT_TRUE(s.TargetExisted());
+  EXPECT_EQ(s.TempName(), dir / "a.~txt");
+  EXPECT_EQ(ReadFileBytes(target), "old");
+  WriteText(s, "new");
+  s.Commit();
+  s.Finish();
+  EXPECT_EQ(ReadFileBytes(target), "new");
+}
+
+TEST(ReplaceStream, CreationFailureNamesTheFile) {
+  TempDir dir;
+  // A folder under the temporary name cannot be created as a file.
+  WriteFileBytes(dir / "a.txt", "old");
+  ASSERT_TRUE(DefaultPlatform().CreateDirectory(dir / "a.~txt"));
+  try {
+    TReplaceStream s(dir / "a.txt");
+    FAIL() << "no exception";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message(), "Nelze vytvořit soubor " + (dir / "a.~txt"));
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "a.txt"), "old");
+  const std::string nowhere = dir / "missing/b.txt";
+  try {
+    TReplaceStream s(nowhere);
+    FAIL() << "no exception";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message(), "Nelze vytvořit soubor " + nowhere);
+  }
+}
+
+// A source that records the size of every read and gives at most `limit`
+// bytes per read.
+class RecordingSource : public TStream {
+  PLF_DECLARE_CLASS(RecordingSource, TStream)
+
+ public:
+  explicit RecordingSource(std::int32_t size, std::int32_t limit = 1 << 30) : size_(size), limit_(limit) {}
+  std::vector<std::int32_t> asked;
+  std::int32_t position = 0;
+
+  std::int32_t Read(void* buffer, std::int32_t count) override {
+    asked.push_back(count);
+    std::int32_t n = count < limit_ ? count : limit_;
+    if (n > size_ - position) n = size_ - position;
+    if (n <= 0) return 0;
+    std::memset(buffer, 'x', static_cast<std::size_t>(n));
+    position += n;
+    return n;
+  }
+  std::int32_t Write(const void*, std::int32_t) override { return 0; }
+  std::int32_t Seek(std::int32_t offset, std::uint16_t) override { return position = offset; }
+
+ private:
+  std::int32_t size_;
+  std::int32_t limit_;
+};
+
+TEST(CopyStream, CopiesInPiecesOfAtMost32768) {
+  const std::int32_t count = 3 * 32768 + 100;
+  RecordingSource source(count);
+  TMemoryStream sink;
+  EXPECT_EQ(CopyStream(&source, &sink, false, count), count);
+  EXPECT_EQ(source.asked, (std::vector<std::int32_t>{32768, 32768, 32768, 100}));
+  EXPECT_EQ(sink.Size(), count);
+}
+
+TEST(CopyStream, CountsAndEnds) {
+  struct Case {
+    std::int32_t sourceSize;
+    std::int32_t limit;
+    std::int32_t count;
+    std::int32_t result;
+    std::size_t reads;
+  } cases[] = {
+      {5, 1 << 30, 500, 5, 2},        // ends at the source's end
+      {5, 1 << 30, 0, 0, 0},          // nothing asked, nothing read
+      {5, 1 << 30, -7, 0, 0},
+      {5000, 1000, 3000, 3000, 3},    // short reads that are not the end go on
+  };
+  for (const Case& c : cases) {
+    RecordingSource source(c.sourceSize, c.limit);
+    source.position = 3;
+    TMemoryStream sink;
+    EXPECT_EQ(CopyStream(&source, &sink, true, c.count), c.result) << c.count;
+    EXPECT_EQ(source.asked.size(), c.reads) << c.count;
+    if (c.count <= 0) {
+      EXPECT_EQ(source.position, 0);  // rewound all the same
+    }
+  }
+}
+
+TEST(CopyStream, AbsentOrRefusingStreams) {
+  RecordingSource source(10);
+  source.position = 4;
+  TMemoryStream sink;
+  EXPECT_EQ(CopyStream(nullptr, &sink, true, 10), 0);
+  EXPECT_EQ(CopyStream(&source, nullptr, true, 10), 0);
+  EXPECT_EQ(source.position, 0);
+  EXPECT_TRUE(source.asked.empty());
+  // A destination that takes nothing goes unnoticed.
+  EXPECT_EQ(CopyStream(&source, &source, false, 10), 10);
+}
+
+}  // namespace
+}  // namespace plf
