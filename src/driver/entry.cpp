@@ -1,6 +1,14 @@
 #include "driver/entry.h"
 
+#include <memory>
 #include <new>
+
+#include "driver/install.h"
+#include "driver/verify.h"
+#include "package/preload_reader.h"
+#include "streams/safe_release.h"
+#include "text/ini_string_list.h"
+#include "text/textutil.h"
 
 #include "runtime/exceptions.h"
 #include "runtime/file_tests.h"
@@ -29,6 +37,25 @@ void RunInstall() {
     ShowWarning(Format(kSPackageNotFound, {kPackageName}));
     return;
   }
+
+  // Members are released in reverse order of declaration: the script stream
+  // first, then the reader, then the script (the entry stream reads through
+  // the reader's file).
+  std::unique_ptr<TIniStringList> script;
+  TPreLoadReader reader(packagePath);
+  std::unique_ptr<TStream> scriptStream;
+
+  const int index = reader.FindEntry("SCRIPT");
+  if (index < 0) ExitBadFormat();
+  std::int32_t scriptSize = 0;
+  reader.OpenEntry(index, &scriptStream, &scriptSize);  // unopenable: empty script
+  script = std::make_unique<TIniStringList>();
+  std::string text;
+  ReadStreamToString(scriptStream.get(), scriptSize, &text);
+  scriptStream.reset();
+  script->LoadText(text);
+
+  if (script->FindSection("Verify") == -1 || VerifyScript(*script)) InstallFiles(reader, *script);
 }
 
 void ExitBadFormat() {
@@ -54,6 +81,7 @@ void ReadStreamToString(TStream* stream, std::int32_t count, std::string* text) 
 }
 
 int InstallerMain() {
+  BuildCaseTables();
   Sys().InitMessageQueue();
   int code = 0;
   try {
@@ -73,6 +101,7 @@ int InstallerMain() {
     ShowError("Unexpected error");
     code = 1;
   }
+  RunTempFilesExitStep();
   return code;
 }
 

@@ -1,0 +1,84 @@
+// A platform wrapper that counts the operations that change or inspect the
+// file system and makes the k-th of them fail the way the operating system
+// fails it, or runs a hook just before it (a crash test ends the process
+// there). Counting runs are made with failAt = 0.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "runtime/platform.h"
+#include "support/test_support.h"
+
+namespace plf::test {
+
+class FaultPlatform : public CapturePlatform {
+ public:
+  // 1-based index of the operation to fail; 0 fails none.
+  long failAt = 0;
+  // Called with the operation's number and name before it runs.
+  std::function<void(long, const char*)> beforeOperation;
+  long count = 0;
+  std::vector<std::string> log;  // "n name argument" of each counted operation
+  std::string failed;            // the operation that was failed, if any
+
+  FileHandle OpenFile(const std::string& path, Access a, Share s, Disposition d) override {
+    if (Fail(d == Disposition::OpenExisting ? "open" : "create", path)) return kInvalidHandle;
+    return CapturePlatform::OpenFile(path, a, s, d);
+  }
+  std::int32_t ReadFile(FileHandle h, void* b, std::int32_t n) override {
+    if (Fail("read", "")) return -1;
+    return CapturePlatform::ReadFile(h, b, n);
+  }
+  std::int32_t WriteFile(FileHandle h, const void* b, std::int32_t n) override {
+    if (Fail("write", "")) {
+      // A full disk takes part of the data.
+      const std::int32_t part = n / 2;
+      return part > 0 ? CapturePlatform::WriteFile(h, b, part) : -1;
+    }
+    return CapturePlatform::WriteFile(h, b, n);
+  }
+  std::int64_t SeekFile(FileHandle h, std::int64_t o, int origin) override {
+    if (Fail("seek", "")) return -1;
+    return CapturePlatform::SeekFile(h, o, origin);
+  }
+  bool SetEndOfFile(FileHandle h) override { return !Fail("truncate", "") && CapturePlatform::SetEndOfFile(h); }
+  bool FlushFile(FileHandle h) override { return !Fail("flush", "") && CapturePlatform::FlushFile(h); }
+  bool CloseFile(FileHandle h) override {
+    // A failed close still releases the handle, as on every system.
+    const bool failNow = Fail("close", "");
+    const bool ok = CapturePlatform::CloseFile(h);
+    return ok && !failNow;
+  }
+  bool SetLastWriteTime(FileHandle h, std::int64_t t) override {
+    return !Fail("settime", "") && CapturePlatform::SetLastWriteTime(h, t);
+  }
+  bool FindFirst(const std::string& p, FoundItem* f) override {
+    return !Fail("findfirst", p) && CapturePlatform::FindFirst(p, f);
+  }
+  // Access denied looks like nothing at the path.
+  std::uint32_t GetAttributes(const std::string& p) override {
+    return Fail("attributes", p) ? kInvalidAttributes : CapturePlatform::GetAttributes(p);
+  }
+  bool MoveFile(const std::string& from, const std::string& to) override {
+    return !Fail("rename", from + " -> " + to) && CapturePlatform::MoveFile(from, to);
+  }
+  bool DeleteFile(const std::string& p) override { return !Fail("delete", p) && CapturePlatform::DeleteFile(p); }
+  bool CreateDirectory(const std::string& p) override {
+    return !Fail("mkdir", p) && CapturePlatform::CreateDirectory(p);
+  }
+
+ private:
+  bool Fail(const char* name, const std::string& argument) {
+    ++count;
+    if (beforeOperation) beforeOperation(count, name);
+    log.push_back(std::to_string(count) + " " + name + " " + argument);
+    if (count != failAt) return false;
+    failed = log.back();
+    return true;
+  }
+};
+
+}  // namespace plf::test
