@@ -1,0 +1,281 @@
+#include "package/preload_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "package/package_bytes.h"
+#include "package/package_writer.h"
+#include "runtime/calendar.h"
+#include "runtime/exceptions.h"
+#include "support/test_support.h"
+
+namespace plf {
+namespace {
+
+using test::PackageBytes;
+using test::RawRecord;
+using test::RecordBytes;
+
+const char kDamaged[] = "Inicializační soubor je poškozen!";
+const char kBadVersion[] = "Špatná verze inicializačního souboru!";
+const char kReadError[] = "Stream read error";
+
+std::string Record(const std::string& name, std::int32_t dataOffset = 0, std::int32_t compressed = 0,
+                   std::int32_t uncompressed = 0, std::int32_t length = -1) {
+  RawRecord r;
+  r.name = name;
+  r.dataOffset = dataOffset;
+  r.compressedSize = compressed;
+  r.uncompressedSize = uncompressed;
+  r.length = length;
+  return RecordBytes(r);
+}
+
+std::string ReadAll(TStream& s, std::int32_t size) {
+  std::string text(static_cast<std::size_t>(size), '\0');
+  text.resize(static_cast<std::size_t>(s.Read(&text[0], size)));
+  return text;
+}
+
+// Counts open and closed files, to show that a refused package leaves none.
+class CountingPlatform : public PlatformWrapper {
+ public:
+  CountingPlatform() : PlatformWrapper(DefaultPlatform()) {}
+  int open = 0;
+  FileHandle OpenFile(const std::string& p, Access a, Share s, Disposition d) override {
+    const FileHandle h = PlatformWrapper::OpenFile(p, a, s, d);
+    if (h != kInvalidHandle) ++open;
+    return h;
+  }
+  bool CloseFile(FileHandle h) override {
+    --open;
+    return PlatformWrapper::CloseFile(h);
+  }
+};
+
+struct Fixture {
+  test::TempDir dir;
+  std::string path = dir / "Install.PLF";
+};
+
+TEST(PreLoadReader, OpensOrRefusesPackages) {
+  const std::string payload = test::ZlibCompress("hello");
+  const std::string goodRecord = Record("A", 20, static_cast<std::int32_t>(payload.size()), 5);
+  std::string wrongVersion = PackageBytes("", {});
+  wrongVersion[8] = '\x12';
+  std::string otherMagic = PackageBytes(payload, {goodRecord});
+  otherMagic.replace(0, 8, "XXXXXXXX");
+  otherMagic.replace(20 + payload.size(), 8, "YYYYYYYY");
+  const std::string twoRecords = PackageBytes("", {Record("A"), Record("B")});
+  const std::string cutName = PackageBytes("", {Record("A"), Record("B").substr(0, 4)});
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* error;  // nullptr: opens
+    int entries;
+  };
+  const Case cases[] = {
+      {"empty package", PackageBytes("", {}), nullptr, 0},
+      {"wrong version", wrongVersion, kBadVersion, 0},
+      {"12-byte file", PackageBytes("", {}).substr(0, 12), kReadError, 0},
+      {"no directory header", PackageBytes("", {}).substr(0, 30), kReadError, 0},
+      {"other magic and tag", otherMagic, nullptr, 1},
+      {"record length 39", PackageBytes("", {Record("A", 0, 0, 0, 39)}), kDamaged, 0},
+      {"record length 40", PackageBytes("", {Record("A", 0, 0, 0, 40)}), nullptr, 1},
+      {"record length 16383", PackageBytes("", {Record("A", 0, 0, 0, 16383)}), nullptr, 1},
+      {"record length 16384", PackageBytes("", {Record("A", 0, 0, 0, 16384)}), kDamaged, 0},
+      {"record length -1", PackageBytes("", {test::Le32s(-1)}), kDamaged, 0},
+      {"record length -2^31", PackageBytes("", {test::Le32s(-2147483647 - 1)}), kDamaged, 0},
+      {"count -1", PackageBytes("", {Record("A")}, -1), nullptr, 0},
+      {"count 2 billion", PackageBytes("", {Record("A")}, 2000000000), kReadError, 0},
+      {"count past the records", twoRecords.substr(0, twoRecords.size() - 44), kReadError, 0},
+      {"file ends inside a length field", twoRecords.substr(0, twoRecords.size() - 42), kReadError, 0},
+      {"file ends right after a length field", cutName, nullptr, 2},
+      {"file ends inside a record", twoRecords.substr(0, twoRecords.size() - 10), nullptr, 2},
+      {"directory past the end", test::FileHeaderBytes(100) + test::DirHeaderBytes(0), kReadError, 0},
+      {"negative directory offset", test::FileHeaderBytes(-20) + test::DirHeaderBytes(0), kReadError, 0},
+      {"directory inside the header", test::FileHeaderBytes(0) + test::DirHeaderBytes(0), nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    test::WriteFileBytes(f.path, c.bytes);
+    CountingPlatform platform;
+    ScopedPlatform scoped(platform);
+    try {
+      TPreLoadReader reader(f.path);
+      EXPECT_EQ(c.error, nullptr) << c.what << ": opened";
+      EXPECT_EQ(reader.EntryCount(), c.entries) << c.what;
+      EXPECT_EQ(reader.FileName(), f.path);
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), c.error ? c.error : "(opens)") << c.what;
+    }
+    EXPECT_EQ(platform.open, 0) << c.what << ": a file stayed open";
+  }
+}
+
+TEST(PreLoadReader, MissingFileNamesIt) {
+  Fixture f;
+  try {
+    TPreLoadReader reader(f.path);
+    FAIL();
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message(), "Nelze otevřít soubor " + f.path);
+  }
+}
+
+TEST(PreLoadReader, CutRecordsAreReadAsZeros) {
+  Fixture f;
+  // The last record ends right after its length field.
+  test::WriteFileBytes(f.path, PackageBytes("", {Record("A"), Record("B").substr(0, 4)}));
+  TPreLoadReader reader(f.path);
+  ASSERT_EQ(reader.EntryCount(), 2);
+  EXPECT_EQ(reader.EntryName(1), "");
+  EXPECT_EQ(reader.EntryDate(1), 0);
+  std::unique_ptr<TStream> s;
+  std::int32_t size = 7;
+  EXPECT_FALSE(reader.OpenEntry(1, &s, &size));
+  EXPECT_EQ(size, 0);
+}
+
+TEST(PreLoadReader, NamesAreCutAtTheRecordEnd) {
+  Fixture f;
+  RawRecord r;
+  r.name = std::string(15, 'n');
+  r.nameLengthByte = 255;  // claims 255 bytes in a 44-byte record
+  test::WriteFileBytes(f.path, PackageBytes("", {RecordBytes(r), Record("next")}));
+  TPreLoadReader reader(f.path);
+  ASSERT_EQ(reader.EntryCount(), 2);
+  EXPECT_EQ(reader.EntryName(0), std::string(15, 'n'));
+  EXPECT_EQ(reader.EntryName(1), "next");
+}
+
+TEST(PreLoadReader, FindEntryIgnoresCaseAndTakesTheFirst) {
+  Fixture f;
+  test::WriteFileBytes(f.path, PackageBytes("", {Record("SCRIPT"), Record("Data"), Record("DATA"), Record("x")}));
+  TPreLoadReader reader(f.path);
+  struct Case {
+    const char* name;
+    int index;
+  };
+  const Case cases[] = {{"script", 0}, {"Script", 0}, {"SCRIPT", 0}, {"data", 1}, {"DATA", 1},
+                        {"x", 3},      {"", -1},      {"scrip", -1}, {"SCRIPT ", -1}};
+  for (const Case& c : cases) EXPECT_EQ(reader.FindEntry(c.name), c.index) << c.name;
+
+  Fixture empty;
+  test::WriteFileBytes(empty.path, PackageBytes("", {}));
+  EXPECT_EQ(TPreLoadReader(empty.path).FindEntry("SCRIPT"), -1);
+}
+
+TEST(PreLoadReader, EntryDateChecksTheIndex) {
+  Fixture f;
+  RawRecord r;
+  r.name = "A";
+  r.date = {0x00, 0x07, 0x0F, 0x00};
+  test::WriteFileBytes(f.path, PackageBytes("", {RecordBytes(r)}));
+  TPreLoadReader reader(f.path);
+  double expected = 0;
+  ASSERT_TRUE(EncodeDate(2000, 7, 15, &expected));
+  EXPECT_EQ(reader.EntryDate(0), expected);
+  for (int bad : {-1, 1, 5}) {
+    try {
+      reader.EntryDate(bad);
+      FAIL() << bad;
+    } catch (const EStringListError& e) {
+      EXPECT_EQ(e.Message(), "List index out of bounds (" + std::to_string(bad) + ")");
+    }
+  }
+}
+
+TEST(PreLoadReader, OpenEntryChecksTheDataArea) {
+  const std::string a = test::ZlibCompress("alpha");
+  const std::string b = test::ZlibCompress("bravo!");
+  const std::string data = a + b;  // a at 20, b right up to the directory
+  const std::int32_t aSize = static_cast<std::int32_t>(a.size());
+  const std::int32_t bSize = static_cast<std::int32_t>(b.size());
+  const std::int32_t bAt = 20 + aSize;
+  const std::int32_t kMax = 2147483647;
+  Fixture f;
+  test::WriteFileBytes(f.path, PackageBytes(data, {
+                                                      Record("a", 20, aSize, 5),
+                                                      Record("b", bAt, bSize, 6),
+                                                      Record("one byte more", bAt, bSize + 1, 6),
+                                                      Record("at 19", 19, aSize, 5),
+                                                      Record("negative size", 20, -1, 5),
+                                                      Record("huge size", 20, kMax, 5),
+                                                      Record("huge offset", kMax, 1, 5),
+                                                      Record("no data", 20, 0, 500),
+                                                      Record("no data at 19", 19, 0, 500),
+                                                  }));
+  TPreLoadReader reader(f.path);
+  struct Case {
+    const char* name;
+    bool opens;
+    const char* content;
+  };
+  const Case cases[] = {{"a", true, "alpha"},           {"b", true, "bravo!"},
+                        {"one byte more", false, ""},   {"at 19", false, ""},
+                        {"negative size", false, ""},   {"huge size", false, ""},
+                        {"huge offset", false, ""},     {"no data", true, ""},
+                        {"no data at 19", false, ""}};
+  for (const Case& c : cases) {
+    const int index = reader.FindEntry(c.name);
+    ASSERT_NE(index, -1) << c.name;
+    std::unique_ptr<TStream> s = std::make_unique<TMemoryStream>();
+    std::int32_t size = -7;
+    EXPECT_EQ(reader.OpenEntry(index, &s, &size), c.opens) << c.name;
+    EXPECT_EQ(reader.CanOpenEntry(index), c.opens) << c.name;
+    if (!c.opens) {
+      EXPECT_EQ(s, nullptr) << c.name;
+      EXPECT_EQ(size, 0) << c.name;
+      continue;
+    }
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(size, static_cast<std::int32_t>(std::string(c.content).size())) << c.name;
+    EXPECT_EQ(ReadAll(*s, 100), c.content) << c.name;
+  }
+  for (int bad : {-1, reader.EntryCount()}) {
+    std::unique_ptr<TStream> s = std::make_unique<TMemoryStream>();
+    std::int32_t size = 3;
+    EXPECT_FALSE(reader.OpenEntry(bad, &s, &size));
+    EXPECT_EQ(s, nullptr);
+    EXPECT_EQ(size, 0);
+  }
+}
+
+TEST(PreLoadReader, EntryStreamsShareTheFileAndComeAndGo) {
+  Fixture f;
+  const std::string one = test::PatternBytes(150000, 1);
+  const std::string two = test::PatternBytes(150000, 2);
+  {
+    TPackageWriter w(f.path, 1);
+    w.AddBuffer("one", one.data(), one.size());
+    w.AddBuffer("two", two.data(), two.size());
+    w.Finish();
+  }
+  TPreLoadReader reader(f.path);
+  std::unique_ptr<TStream> a, b;
+  std::int32_t aSize = 0, bSize = 0;
+  ASSERT_TRUE(reader.OpenEntry(0, &a, &aSize));
+  ASSERT_TRUE(reader.OpenEntry(1, &b, &bSize));
+  EXPECT_NE(dynamic_cast<TOwnDecompressor*>(a.get()), nullptr);
+  std::string gotA, gotB;
+  while (gotA.size() < one.size() || gotB.size() < two.size()) {
+    gotA += ReadAll(*a, 70001);
+    gotB += ReadAll(*b, 33333);
+  }
+  EXPECT_EQ(gotA, one);
+  EXPECT_EQ(gotB, two);
+  a.reset();
+  ASSERT_TRUE(reader.OpenEntry(0, &a, &aSize));
+  EXPECT_EQ(ReadAll(*a, aSize), one);
+  EXPECT_THROW(a->Write("x", 1), EDecompressionError);
+  auto* window = static_cast<TOwnDecompressor*>(a.get())->OwnedSource();
+  EXPECT_TRUE(window->ReadOnly());
+}
+
+}  // namespace
+}  // namespace plf

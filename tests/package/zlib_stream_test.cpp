@@ -1,0 +1,199 @@
+#include "package/zlib_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "package/package_bytes.h"
+
+namespace plf {
+namespace {
+
+std::unique_ptr<TMemoryStream> SourceOf(const std::string& bytes) {
+  auto s = std::make_unique<TMemoryStream>();
+  s->WriteExact(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  s->SetPosition(0);
+  return s;
+}
+
+struct Inflating {
+  explicit Inflating(const std::string& compressed)
+      : source(SourceOf(compressed)), stream(std::make_unique<TDecompressionStream>(source.get())) {}
+  std::unique_ptr<TMemoryStream> source;
+  std::unique_ptr<TDecompressionStream> stream;
+
+  std::string Read(std::int32_t count) {
+    std::string s(static_cast<std::size_t>(count), '\0');
+    s.resize(static_cast<std::size_t>(stream->Read(&s[0], count)));
+    return s;
+  }
+};
+
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(no exception)";
+}
+
+class BudgetGuard {
+ public:
+  explicit BudgetGuard(int allocations) { testing_hooks::SetZlibAllocationBudget(allocations); }
+  ~BudgetGuard() { testing_hooks::SetZlibAllocationBudget(-1); }
+};
+
+TEST(Decompression, ReadsWhatWasCompressedAndStopsAtTheEnd) {
+  Inflating z(test::ZlibCompress("0123456789"));
+  EXPECT_EQ(z.Read(0), "");
+  EXPECT_EQ(z.stream->Position(), 0);
+  EXPECT_EQ(z.Read(100), "0123456789");
+  EXPECT_EQ(z.Read(100), "");
+  EXPECT_EQ(z.stream->Position(), 10);
+}
+
+TEST(Decompression, SeekRulesAfterReadingFourBytes) {
+  struct Case {
+    std::int32_t offset;
+    std::uint16_t origin;
+    const char* outcome;  // the new position, or the message raised
+    const char* next;     // what a following read of 3 bytes gives
+  };
+  const Case cases[] = {
+      {0, 1, "4", "456"},
+      {10, 0, "10", ""},
+      {7, 0, "7", "789"},
+      {2, 1, "6", "678"},
+      {4, 0, "Invalid stream operation", nullptr},
+      {3, 0, "Invalid stream operation", nullptr},
+      {0, 2, "Invalid stream operation", nullptr},
+      {-1, 1, "Invalid stream operation", nullptr},
+      {-1, 0, "Invalid stream operation", nullptr},
+      {-2147483647 - 1, 0, "Invalid stream operation", nullptr},
+      {5, 3, "Invalid stream operation", nullptr},
+      {1000, 1, "Stream read error", nullptr},
+      {11, 0, "Stream read error", nullptr},
+      {0, 0, "0", "012"},
+  };
+  for (const Case& c : cases) {
+    Inflating z(test::ZlibCompress("0123456789"));
+    ASSERT_EQ(z.Read(4), "0123");
+    std::string outcome;
+    try {
+      outcome = std::to_string(z.stream->Seek(c.offset, c.origin));
+    } catch (const Exception& e) {
+      outcome = e.Message();
+    }
+    EXPECT_EQ(outcome, c.outcome) << c.offset << "," << c.origin;
+    if (c.next != nullptr) {
+      EXPECT_EQ(z.Read(3), c.next) << c.offset << "," << c.origin;
+    }
+  }
+}
+
+TEST(Decompression, SizeAndWriteAreRefused) {
+  Inflating z(test::ZlibCompress("abc"));
+  EXPECT_EQ(ErrorOf([&] { z.stream->Size(); }), "Invalid stream operation");
+  EXPECT_EQ(ErrorOf([&] { z.stream->Write("x", 0); }), "Invalid stream operation");
+  EXPECT_THROW(z.stream->Write("x", 1), EDecompressionError);
+}
+
+TEST(Decompression, RewindRereadsFromTheSourceStart) {
+  const std::string data = test::PatternBytes(200000);
+  Inflating z(test::ZlibCompress(data));
+  EXPECT_EQ(z.Read(150000), data.substr(0, 150000));
+  EXPECT_EQ(z.stream->Seek(0, 0), 0);
+  EXPECT_EQ(z.Read(300000), data);
+}
+
+TEST(Decompression, DamagedInputRaisesMinusThree) {
+  const std::string data = test::PatternBytes(1000);
+  std::string badAdler = test::ZlibCompress(data);
+  badAdler.back() = static_cast<char>(badAdler.back() ^ 1);
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"raw deflate", test::RawDeflate(data)},
+      {"altered Adler-32", badAdler},
+      {"garbage", std::string(64, '\x55')},
+  };
+  for (const Case& c : cases) {
+    Inflating z(c.bytes);
+    EXPECT_EQ(ErrorOf([&] { z.Read(1000); }), "Decompression error -3") << c.what;
+    EXPECT_EQ(ErrorOf([&] { z.Read(1000); }), "Decompression error -3") << c.what << " (again)";
+  }
+}
+
+TEST(Decompression, CutStreamReturnsShortWithoutException) {
+  const std::string data = test::PatternBytes(100000);
+  const std::string full = test::ZlibCompress(data);
+  Inflating z(full.substr(0, full.size() / 2));
+  std::string got;
+  ASSERT_NO_THROW(got = z.Read(100000));
+  EXPECT_LT(got.size(), data.size());
+  EXPECT_EQ(got, data.substr(0, got.size()));
+}
+
+TEST(Decompression, BytesAfterTheStreamEndDoNotHang) {
+  Inflating z(test::ZlibCompress("hello") + std::string(100, 'x'));
+  EXPECT_EQ(z.Read(50), "hello");
+  EXPECT_EQ(z.Read(50), "");
+  // The bytes after the end are no second stream.
+  Inflating twice(test::ZlibCompress("one") + test::ZlibCompress("two"));
+  EXPECT_EQ(twice.Read(50), "one");
+  EXPECT_EQ(twice.Read(50), "");
+}
+
+TEST(Decompression, PresetDictionaryIsRefused) {
+  Inflating z(test::ZlibWithDictionary("some text text text", "text"));
+  EXPECT_THROW(z.Read(100), EDecompressionError);
+  EXPECT_THROW(z.Read(100), EDecompressionError);
+}
+
+TEST(Decompression, ExhaustedMemoryIsMinusFour) {
+  const std::string compressed = test::ZlibCompress(test::PatternBytes(100));
+  auto source = SourceOf(compressed);
+  {
+    BudgetGuard none(0);
+    EXPECT_EQ(ErrorOf([&] { TDecompressionStream s(source.get()); }), "Decompression error -4");
+  }
+  // The state is allocated at set-up, the window when output has to be
+  // kept for later (a read shorter than the data).
+  BudgetGuard one(1);
+  auto stream = std::make_unique<TDecompressionStream>(source.get());
+  char buffer[6];
+  EXPECT_EQ(ErrorOf([&] { stream->Read(buffer, 6); }), "Decompression error -4");
+}
+
+TEST(Decompression, FollowsItsSourceWhenOthersMoveItAndRefillsPerPiece) {
+  const std::string data = test::PatternBytes(300000, 7);
+  const std::string compressed = test::ZlibCompress(data, 0);  // larger than the input buffer
+  Inflating z(compressed);
+  int refills = 0;
+  z.stream->SetProgressHandler([&](TObject& sender) {
+    EXPECT_EQ(&sender, z.stream.get());
+    ++refills;
+  });
+  std::string got;
+  for (std::int32_t piece : {1, 4095, 70000, 12345, 300000}) {
+    z.source->SetPosition(3);  // someone else used the source
+    got += z.Read(piece);
+  }
+  EXPECT_EQ(got, data);
+  const int pieces = static_cast<int>((compressed.size() + 65535) / 65536);
+  EXPECT_EQ(refills, pieces);
+}
+
+TEST(Decompression, CheckInflateResultPassesNonNegativeCodes) {
+  EXPECT_EQ(CheckInflateResult(0), 0);
+  EXPECT_EQ(CheckInflateResult(2), 2);
+  EXPECT_EQ(ErrorOf([] { CheckInflateResult(-5); }), "Decompression error -5");
+}
+
+}  // namespace
+}  // namespace plf

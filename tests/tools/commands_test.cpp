@@ -1,0 +1,252 @@
+#include "tools/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "package/package_writer.h"
+#include "package/preload_reader.h"
+#include "package/records.h"
+#include "runtime/calendar.h"
+#include "runtime/platform.h"
+#include "support/test_support.h"
+
+namespace plf::tools {
+namespace {
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Result Tool(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int code = RunTool(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+double Ole(int y, int m, int d) {
+  double v = 0;
+  EXPECT_TRUE(EncodeDate(y, m, d, &v));
+  return v;
+}
+
+// Sets the last-write time to noon (universal time) of the day, which is the
+// same calendar day in the local time of nearly every zone.
+void SetModified(const std::string& path, int year, int month, int day) {
+  DateTimeParts parts;
+  parts.year = year;
+  parts.month = month;
+  parts.day = day;
+  parts.hour = 12;
+  std::int64_t utc = 0;
+  ASSERT_TRUE(FileTimeFromParts(parts, &utc));
+  const FileHandle h = Sys().OpenFile(path, Access::ReadWrite, Share::None, Disposition::OpenExisting);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_TRUE(Sys().SetLastWriteTime(h, utc));
+  Sys().CloseFile(h);
+}
+
+std::string ReadEntry(TPreLoadReader& reader, const std::string& name) {
+  const int index = reader.FindEntry(name);
+  EXPECT_NE(index, -1) << name;
+  std::unique_ptr<TStream> s;
+  std::int32_t size = 0;
+  if (index < 0 || !reader.OpenEntry(index, &s, &size)) return "(not opened)";
+  std::string text(static_cast<std::size_t>(size), '\0');
+  s->ReadExact(&text[0], size);
+  return text;
+}
+
+class PackTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::WriteFileBytes(dir / "script.ini", "[Files]\r\na.txt=C:\\a.txt\r\n");
+    test::WriteFileBytes(dir / "a.txt", "alpha");
+    std::string big;
+    for (int i = 0; i < 100000; ++i) big += std::to_string(i) + ",";
+    test::WriteFileBytes(dir / "b.bin", big);
+  }
+  test::TempDir dir;
+};
+
+TEST_F(PackTool, PacksWhatListShows) {
+  const std::string out = dir / "Install.PLF";
+  const Result r = Tool({"pack", "-l", "9", "--date", "2000-07-15", out, dir / "script.ini", dir / "a.txt",
+                         "data=" + (dir / "b.bin")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  {
+    TPreLoadReader reader(out);
+    ASSERT_EQ(reader.EntryCount(), 3);
+    EXPECT_EQ(reader.EntryName(0), "SCRIPT");
+    EXPECT_EQ(reader.EntryName(1), "a.txt");
+    EXPECT_EQ(reader.EntryName(2), "data");
+    EXPECT_EQ(ReadEntry(reader, "SCRIPT"), test::ReadFileBytes(dir / "script.ini"));
+    EXPECT_EQ(ReadEntry(reader, "a.txt"), "alpha");
+    EXPECT_EQ(ReadEntry(reader, "data"), test::ReadFileBytes(dir / "b.bin"));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(reader.EntryDate(i), Ole(2000, 7, 15));
+  }
+
+  const Result list = Tool({"list", out});
+  ASSERT_EQ(list.code, 0) << list.err;
+  const std::vector<std::string> lines = Lines(list.out);
+  ASSERT_EQ(lines.size(), 4u) << list.out;
+  const std::string::size_type dateColumn = lines[0].find("Date");
+  const std::string::size_type opensColumn = lines[0].find("Opens");
+  ASSERT_NE(dateColumn, std::string::npos);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].find("2000-07-15"), dateColumn) << lines[i];
+    EXPECT_EQ(lines[i].find("yes"), opensColumn) << lines[i];
+  }
+  EXPECT_EQ(lines[1].rfind("0  SCRIPT", 0), 0u) << lines[1];
+  EXPECT_NE(lines[2].find(" 5 "), std::string::npos) << "uncompressed size of a.txt: " << lines[2];
+}
+
+TEST_F(PackTool, DatesComeFromTheFilesUnlessToldOtherwise) {
+  SetModified(dir / "script.ini", 2011, 3, 14);
+  SetModified(dir / "a.txt", 1999, 12, 31);
+  struct Case {
+    std::vector<std::string> options;
+    double script, a;
+  };
+  const Case cases[] = {
+      {{}, Ole(2011, 3, 14), Ole(1999, 12, 31)},
+      {{"--no-date"}, 0, 0},
+      {{"--date=2127-12-31"}, Ole(2127, 12, 31), Ole(2127, 12, 31)},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"pack"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.insert(args.end(), {dir / "p.plf", dir / "script.ini", dir / "a.txt"});
+    const Result r = Tool(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    TPreLoadReader reader(dir / "p.plf");
+    EXPECT_EQ(reader.EntryDate(0), c.script);
+    EXPECT_EQ(reader.EntryDate(1), c.a);
+  }
+
+  // A date the package cannot hold is refused unless another is chosen.
+  SetModified(dir / "a.txt", 2200, 6, 15);
+  const Result refused = Tool({"pack", dir / "p2.plf", dir / "script.ini", dir / "a.txt"});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find(dir / "a.txt"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("2200-06-15"), std::string::npos) << refused.err;
+  EXPECT_FALSE(test::PathExists(dir / "p2.plf"));
+  EXPECT_EQ(Tool({"pack", "--no-date", dir / "p2.plf", dir / "script.ini", dir / "a.txt"}).code, 0);
+}
+
+TEST_F(PackTool, UsageErrorsExitWithTwo) {
+  const std::string s = dir / "script.ini";
+  const std::string o = dir / "o.plf";
+  struct Case {
+    std::vector<std::string> args;
+    const char* complaint;
+  };
+  const Case cases[] = {
+      {{}, "no COMMAND"},
+      {{"unpack"}, "unknown command \"unpack\""},
+      {{"pack"}, "no OUTPUT"},
+      {{"pack", o}, "no SCRIPT"},
+      {{"pack", "-x", o, s}, "unknown option \"-x\""},
+      {{"pack", "-l"}, "-l needs a level"},
+      {{"pack", "-l", "10", o, s}, "the level \"10\""},
+      {{"pack", "--level=a", o, s}, "the level \"a\""},
+      {{"pack", "--date", "2000-02-30", o, s}, "not a calendar day"},
+      {{"pack", "--date", "15.7.2000", o, s}, "YYYY-MM-DD"},
+      {{"pack", "--date", "1871-12-31", o, s}, "cannot be stored"},
+      {{"pack", "--date", "2000-01-01", "--no-date", o, s}, "exclude each other"},
+      {{"pack", o, s, "=" + s}, "gives no entry name"},
+      {{"pack", o, s, "name="}, "names no file"},
+      {{"pack", o, s, "script=" + s}, "\"script\" is given twice"},
+      {{"pack", o, s, dir / "a.txt", "A.TXT=" + s}, "\"A.TXT\" is given twice"},
+      {{"pack", o, s, std::string(256, 'n') + "=" + s}, "longer than 255 bytes"},
+      {{"list"}, "no PACKAGE"},
+      {{"list", o, o}, "one PACKAGE only"},
+      {{"list", "--long", o}, "unknown option"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Tool(c.args);
+    EXPECT_EQ(r.code, 2) << c.complaint;
+    EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(test::PathExists(o));
+}
+
+TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
+  test::WriteFileBytes(dir / "bad.plf", std::string(40, '\0'));
+  const std::string s = dir / "script.ini";
+  struct Case {
+    std::vector<std::string> args;
+    std::string complaint;
+  };
+  const Case cases[] = {
+      {{"pack", dir / "o.plf", dir / "missing.ini"}, dir / "missing.ini" + ": no such file"},
+      {{"pack", dir / "o.plf", s, dir.Path()}, dir.Path() + ": is a folder"},
+      {{"pack", dir / "o.plf", s, "x=" + (dir / "missing")}, dir / "missing" + ": no such file"},
+      {{"pack", dir / "no/folder/o.plf", s}, "Nelze vytvořit soubor " + (dir / "no/folder/o.plf")},
+      {{"pack", s, s}, s + ": is also the output package"},
+      {{"list", dir / "missing.plf"}, "Nelze otevřít soubor " + (dir / "missing.plf")},
+      {{"list", dir / "bad.plf"}, dir / "bad.plf" + ": Špatná verze inicializačního souboru!"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Tool(c.args);
+    EXPECT_EQ(r.code, 1) << c.complaint;
+    EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(test::ReadFileBytes(s), "[Files]\r\na.txt=C:\\a.txt\r\n") << "an input was overwritten";
+  EXPECT_FALSE(test::PathExists(dir / "o.plf"));
+}
+
+TEST(Tool, HelpGoesToStandardOutput) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"-h"}, {"pack", "--help"}, {"pack", "x", "-h"}, {"list", "--help"}}) {
+    const Result r = Tool(args);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("Usage: plf", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(Tool, ListShowsDamagedEntriesHarmlessly) {
+  test::TempDir dir;
+  // One record with a control character in its name, data before the data
+  // area, no date and a negative uncompressed size.
+  TPreLoadEntry e;
+  e.name = "a\x01" "b";
+  e.dataOffset = 19;
+  e.compressedSize = 3;
+  e.uncompressedSize = -1;
+  TPreLoadFileHeader header;
+  TPreLoadDirHeader directory;
+  directory.count = 1;
+  std::string bytes(40, '\0');
+  header.Encode(reinterpret_cast<std::uint8_t*>(&bytes[0]));
+  directory.Encode(reinterpret_cast<std::uint8_t*>(&bytes[20]));
+  bytes += e.Encode();
+  test::WriteFileBytes(dir / "p.plf", bytes);
+
+  const Result r = Tool({"list", dir / "p.plf"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("a\\x01b"), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 2), "no") << lines[1];
+  EXPECT_NE(lines[1].find("  -  "), std::string::npos) << "no ratio, no date: " << lines[1];
+}
+
+}  // namespace
+}  // namespace plf::tools
