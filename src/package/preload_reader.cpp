@@ -1,8 +1,6 @@
 #include "package/preload_reader.h"
 
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "runtime/calendar.h"
 #include "runtime/exceptions.h"
@@ -65,22 +63,28 @@ void TPreLoadObject::LoadDirectory() {
   // Every record is read before it is stored, and a record takes at least
   // 44 bytes of the file, so a huge count in a small file ends with a read
   // error instead of a huge allocation.
-  std::vector<std::uint8_t> block;
+  std::uint8_t block[kMaxRecordLength + 4];
   for (std::int32_t i = 0; i < dirHeader.count; ++i) {
-    std::uint8_t lengthField[4];
-    stream_->ReadExact(lengthField, 4);
-    const std::int32_t length = LoadLE32Signed(lengthField);
+    stream_->ReadExact(block, 4);
+    const std::int32_t length = LoadLE32Signed(block);
     if (length < kMinRecordLength || length > kMaxRecordLength) throw Exception(kSDamagedPackage);
 
-    // Bytes missing at the end of the file stay zero.
-    block.assign(static_cast<std::size_t>(length) + 4, 0);
-    std::memcpy(block.data(), lengthField, 4);
-    stream_->Read(block.data() + 4, length);
-
-    auto record = std::make_unique<TPreLoadEntry>(TPreLoadEntry::Decode(block.data(), block.size()));
+    // Bytes missing at the end of the file count as zero: Decode reads
+    // nothing beyond what arrived.
+    const std::int32_t got = stream_->Read(block + 4, length);
+    // Only the end of the file may cut a record short. A read that fails
+    // before it would otherwise lose the entry without a word.
+    if (got < length && !AtEndOfFile()) throw EReadError(kSReadError);
+    const std::size_t held = 4 + static_cast<std::size_t>(got > 0 ? got : 0);
+    auto record = std::make_unique<TPreLoadEntry>(TPreLoadEntry::Decode(block, held));
     entries_->Add(record->name, record.get());
     record.release();
   }
+}
+
+bool TPreLoadObject::AtEndOfFile() {
+  const std::int32_t position = stream_->Seek(0, 1);
+  return position >= 0 && stream_->Seek(0, 2) == position;
 }
 
 int TPreLoadObject::EntryCount() const { return entries_->Count(); }

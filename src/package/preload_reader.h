@@ -63,6 +63,7 @@ class TPreLoadObject : public TObject {
 
  private:
   void LoadDirectory();
+  bool AtEndOfFile();
   void ClearEntries();
   void Release();
 

@@ -141,6 +141,35 @@ TEST(PreLoadReader, CutRecordsAreReadAsZeros) {
   EXPECT_EQ(size, 0);
 }
 
+// Fails the n-th read of a file, as a failing disk does.
+class FailingReadPlatform : public PlatformWrapper {
+ public:
+  explicit FailingReadPlatform(int failAt) : PlatformWrapper(DefaultPlatform()), failAt_(failAt) {}
+  std::int32_t ReadFile(FileHandle h, void* b, std::int32_t n) override {
+    return ++reads_ == failAt_ ? -1 : PlatformWrapper::ReadFile(h, b, n);
+  }
+
+ private:
+  int failAt_;
+  int reads_ = 0;
+};
+
+TEST(PreLoadReader, AFailedReadIsNoEndOfFile) {
+  Fixture f;
+  test::WriteFileBytes(f.path, PackageBytes("", {Record("A"), Record("B")}));
+  // Reads: file header, directory header, then length and body per record.
+  for (int failAt = 1; failAt <= 6; ++failAt) {
+    FailingReadPlatform platform(failAt);
+    ScopedPlatform scoped(platform);
+    try {
+      TPreLoadReader reader(f.path);
+      FAIL() << "read " << failAt << " failed unnoticed";
+    } catch (const EReadError& e) {
+      EXPECT_EQ(e.Message(), kReadError);
+    }
+  }
+}
+
 TEST(PreLoadReader, NamesAreCutAtTheRecordEnd) {
   Fixture f;
   RawRecord r;

@@ -66,57 +66,7 @@ TEST(PackedDate, StoresOnlyWhatTheYearByteHolds) {
   }
 }
 
-TEST(Records, HeadersRoundTripLittleEndian) {
-  TPreLoadFileHeader h;
-  h.directoryOffset = -2;
-  h.reserved = 0x01020304;
-  std::uint8_t bytes[20];
-  h.Encode(bytes);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 20),
-            "ZLIB_PLF" + std::string("\x13\xE5\x3F\x17", 4) + std::string("\xFE\xFF\xFF\xFF", 4) +
-                std::string("\x04\x03\x02\x01", 4));
-  const TPreLoadFileHeader back = TPreLoadFileHeader::Decode(bytes);
-  EXPECT_EQ(back.version, kPreLoadVersion);
-  EXPECT_EQ(back.directoryOffset, -2);
-
-  const std::string dir = test::DirHeaderBytes(-1, 0xDEADBEEF);
-  const TPreLoadDirHeader d = TPreLoadDirHeader::Decode(reinterpret_cast<const std::uint8_t*>(dir.data()));
-  EXPECT_EQ(d.count, -1);
-  EXPECT_EQ(d.value, 0xDEADBEEFu);
-}
-
-TEST(Records, LengthForHonoursTheMinimum) {
-  EXPECT_EQ(TPreLoadEntry::LengthFor(0), 40);
-  EXPECT_EQ(TPreLoadEntry::LengthFor(15), 40);
-  EXPECT_EQ(TPreLoadEntry::LengthFor(16), 41);
-  EXPECT_EQ(TPreLoadEntry::LengthFor(255), 280);
-}
-
-TEST(Records, EntryEncodesAsTheDecoderReads) {
-  TPreLoadEntry e;
-  e.name = "SCRIPT";
-  e.length = TPreLoadEntry::LengthFor(e.name.size());
-  e.dataOffset = 20;
-  e.compressedSize = 77;
-  e.uncompressedSize = -5;
-  ASSERT_TRUE(PackedDate::FromCalendar(2000, 7, 15, &e.date));
-  const std::string bytes = e.Encode();
-  ASSERT_EQ(bytes.size(), 44u);
-  EXPECT_EQ(bytes.substr(20, 4), std::string("\x00\x07\x0F\x00", 4));
-  EXPECT_EQ(bytes.substr(28, 7), "\x06SCRIPT");
-  EXPECT_EQ(bytes.substr(35), std::string(9, '\0'));
-  const TPreLoadEntry back = TPreLoadEntry::Decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  EXPECT_EQ(back.name, "SCRIPT");
-  EXPECT_EQ(back.dataOffset, 20);
-  EXPECT_EQ(back.compressedSize, 77);
-  EXPECT_EQ(back.uncompressedSize, -5);
-  EXPECT_EQ(back.date, e.date);
-
-  e.length = 30;  // too short for a 6-byte name plus the fields: refused, not overrun
-  EXPECT_THROW(e.Encode(), Exception);
-}
-
-TEST(Records, DecodeNeverReadsPastTheRecordOrTheBuffer) {
+TEST(Records, NamesNeverReachPastTheRecord) {
   // Name length 200 in a 44-byte record: cut at the record's end.
   test::RawRecord r;
   r.name = std::string(15, 'n');
@@ -129,6 +79,15 @@ TEST(Records, DecodeNeverReadsPastTheRecordOrTheBuffer) {
   const TPreLoadEntry cut = TPreLoadEntry::Decode(p, 31);
   EXPECT_EQ(cut.name, std::string("nn") + std::string(13, '\0'));
   EXPECT_EQ(TPreLoadEntry::Decode(p, 4).name, "");
+
+  // Encoding refuses a name its record cannot hold instead of overrunning.
+  TPreLoadEntry e;
+  e.name = "SCRIPT";
+  e.length = 30;
+  EXPECT_THROW(e.Encode(), Exception);
+  e.name = std::string(256, 'n');
+  e.length = 300;
+  EXPECT_THROW(e.Encode(), Exception);
 }
 
 }  // namespace

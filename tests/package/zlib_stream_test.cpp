@@ -189,11 +189,5 @@ TEST(Decompression, FollowsItsSourceWhenOthersMoveItAndRefillsPerPiece) {
   EXPECT_EQ(refills, pieces);
 }
 
-TEST(Decompression, CheckInflateResultPassesNonNegativeCodes) {
-  EXPECT_EQ(CheckInflateResult(0), 0);
-  EXPECT_EQ(CheckInflateResult(2), 2);
-  EXPECT_EQ(ErrorOf([] { CheckInflateResult(-5); }), "Decompression error -5");
-}
-
 }  // namespace
 }  // namespace plf
