@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -30,10 +31,64 @@ namespace {
 constexpr std::int64_t kUnixEpochTicks = 116444736000000000LL;  // 1970 in file time
 constexpr std::int64_t kTicksPerSecond = 10000000;
 
+constexpr std::int64_t kUnixEpochSeconds = kUnixEpochTicks / kTicksPerSecond;
+
 int Fd(FileHandle h) { return static_cast<int>(h); }
 
+// A file time far outside what a 64-bit tick count holds (some file systems
+// store any 64-bit second count) becomes the nearest end of the range; no
+// DOS date lies there, so the file-exists test still says no.
 std::int64_t FileTimeFromTimespec(const struct timespec& ts) {
-  return kUnixEpochTicks + static_cast<std::int64_t>(ts.tv_sec) * kTicksPerSecond + ts.tv_nsec / 100;
+  const std::int64_t seconds = static_cast<std::int64_t>(ts.tv_sec);
+  std::int64_t ticks;
+  if (__builtin_add_overflow(seconds, kUnixEpochSeconds, &ticks) ||
+      __builtin_mul_overflow(ticks, kTicksPerSecond, &ticks) || __builtin_add_overflow(ticks, ts.tv_nsec / 100, &ticks))
+    return seconds < 0 ? INT64_MIN : INT64_MAX;
+  return ticks;
+}
+
+// Splits a file time into Unix seconds and the 100 ns steps past them,
+// without leaving the 64-bit range for any input.
+void SplitFileTime(std::int64_t fileTime, std::int64_t* seconds, std::int64_t* rest) {
+  *seconds = fileTime / kTicksPerSecond;
+  *rest = fileTime % kTicksPerSecond;
+  if (*rest < 0) {
+    *rest += kTicksPerSecond;
+    --*seconds;
+  }
+  *seconds -= kUnixEpochSeconds;
+}
+
+// A file that grows large is handed to the disk in steps while it is being
+// written, so that the flush at its end waits for the last step only, and
+// the disk works while the data is still being made. Left alone, the page
+// cache would start writing back only after the writer is done. Per thread:
+// one writer, one file at a time; another file starts the count again.
+constexpr std::int64_t kWriteBehindStep = 8 << 20;
+
+struct WriteBehind {
+  int fd = -1;
+  std::int64_t pending = 0;
+};
+thread_local WriteBehind tWriteBehind;
+
+void NoteWritten(int fd, std::int64_t bytes) {
+  WriteBehind& w = tWriteBehind;
+  if (w.fd != fd) {
+    w.fd = fd;
+    w.pending = 0;
+  }
+  w.pending += bytes;
+  if (w.pending >= kWriteBehindStep) {
+    w.pending = 0;
+    // Only a start: nothing is waited for, and a failure changes nothing.
+    sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
 }
 
 std::uint32_t AttributesOf(const struct stat& st) {
@@ -42,9 +97,15 @@ std::uint32_t AttributesOf(const struct stat& st) {
   return a;
 }
 
+// The item a link leads to; a dangling link stands for itself. One system
+// call for everything but links: a name that is not there is the common case.
 bool StatItem(const std::string& path, FoundItem* item) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) return false;
+  if (lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) {
+    struct stat target;
+    if (stat(path.c_str(), &target) == 0) st = target;
+  }
   item->attributes = AttributesOf(st);
   item->lastWriteTime = FileTimeFromTimespec(st.st_mtim);
   return true;
@@ -59,15 +120,33 @@ class PosixPlatform final : public Platform {
     if (disposition == Disposition::CreateAlways) flags |= O_CREAT | O_TRUNC;
     if (disposition == Disposition::CreateNew) flags |= O_CREAT | O_EXCL;
     if (path.empty()) return kInvalidHandle;
+    // Windows refuses to write to a read-only file, whoever asks; POSIX lets
+    // root do it. A create that truncates must not even reach such a file;
+    // an exclusive create never opens an existing one, and any other open
+    // for writing changes nothing and is checked once it holds the file.
+    struct stat st;
+    if (disposition == Disposition::CreateAlways && IsReadOnlyFile(path)) {
+      errno = EACCES;
+      return kInvalidHandle;
+    }
     int fd;
     do {
       fd = open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return kInvalidHandle;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder is no file
-      close(fd);
-      return kInvalidHandle;
+    // Opening a folder for writing fails by itself (EISDIR); for reading it
+    // succeeds, and a folder is no file.
+    if (access == Access::Read) {
+      if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return kInvalidHandle;
+      }
+    } else if (disposition == Disposition::OpenExisting) {
+      if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)) {
+        close(fd);
+        errno = EACCES;
+        return kInvalidHandle;
+      }
     }
     return fd;
   }
@@ -91,7 +170,9 @@ class PosixPlatform final : public Platform {
       if (n <= 0) break;
       done += static_cast<std::int32_t>(n);
     }
-    return done == 0 ? -1 : done;
+    if (done == 0) return -1;
+    NoteWritten(Fd(h), done);
+    return done;
   }
 
   std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) override {
@@ -108,16 +189,14 @@ class PosixPlatform final : public Platform {
 
   bool FlushFile(FileHandle h) override { return fsync(Fd(h)) == 0; }
 
-  bool CloseFile(FileHandle h) override { return close(Fd(h)) == 0; }
+  bool CloseFile(FileHandle h) override {
+    if (tWriteBehind.fd == Fd(h)) tWriteBehind.fd = -1;  // the number may name another file next
+    return close(Fd(h)) == 0;
+  }
 
   bool SetLastWriteTime(FileHandle h, std::int64_t utc) override {
-    const std::int64_t ticks = utc - kUnixEpochTicks;
-    std::int64_t seconds = ticks / kTicksPerSecond;
-    std::int64_t rest = ticks % kTicksPerSecond;
-    if (rest < 0) {
-      rest += kTicksPerSecond;
-      --seconds;
-    }
+    std::int64_t seconds, rest;
+    SplitFileTime(utc, &seconds, &rest);
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
@@ -225,13 +304,8 @@ class PosixPlatform final : public Platform {
   }
 
   bool UtcToLocal(std::int64_t utc, std::int64_t* local) override {
-    const std::int64_t ticks = utc - kUnixEpochTicks;
-    std::int64_t seconds = ticks / kTicksPerSecond;
-    std::int64_t rest = ticks % kTicksPerSecond;
-    if (rest < 0) {
-      rest += kTicksPerSecond;
-      --seconds;
-    }
+    std::int64_t seconds, rest;
+    SplitFileTime(utc, &seconds, &rest);
     const time_t t = static_cast<time_t>(seconds);
     struct tm tm;
     if (localtime_r(&t, &tm) == nullptr) return false;
@@ -242,6 +316,9 @@ class PosixPlatform final : public Platform {
     p.hour = tm.tm_hour;
     p.minute = tm.tm_min;
     p.second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
+    // File times end in September 30828; a zone east of Greenwich would
+    // carry the last of them past that end.
+    if (p.year > 30827) return false;
     std::int64_t ft;
     if (!FileTimeFromParts(p, &ft)) return false;
     *local = ft + rest;
@@ -263,7 +340,13 @@ class PosixPlatform final : public Platform {
     errno = 0;
     const time_t t = mktime(&tm);
     if (t == static_cast<time_t>(-1) && errno != 0) return false;
-    *utc = kUnixEpochTicks + static_cast<std::int64_t>(t) * kTicksPerSecond + rest;
+    // Near the end of the range a zone west of Greenwich pushes past it.
+    std::int64_t ticks;
+    if (__builtin_add_overflow(static_cast<std::int64_t>(t), kUnixEpochSeconds, &ticks) ||
+        __builtin_mul_overflow(ticks, kTicksPerSecond, &ticks) || __builtin_add_overflow(ticks, rest, &ticks) ||
+        ticks < 0)
+      return false;
+    *utc = ticks;
     return true;
   }
 

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the builds need, when they are missing.
+#
+#   scripts/deps.sh [native|windows|reliability|all|bench]      (default: all)
+#
+# native: compiler, CMake, zlib, GoogleTest, Python (the end-to-end tests),
+# zip (the packing benchmark's yardstick).
+# windows: mingw-w64 with its zlib, and Wine (64-bit and 32-bit) for the tests.
+# reliability: clang with libFuzzer's runtime (the fuzz preset), clang-tidy,
+# cppcheck and valgrind (scripts/fuzz.sh, scripts/analyse.sh).
+# bench (optional, not part of all): unzip and gnuplot for scripts/bench.sh.
+# As root it installs with apt-get; otherwise it names what is missing and
+# fails. Quick when everything is there.
+set -euo pipefail
+
+native=(build-essential g++ cmake make zlib1g-dev googletest python3 zip)
+windows=(mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386)
+reliability=(clang libclang-rt-14-dev clang-tidy cppcheck valgrind)
+bench=(zip unzip gnuplot-nox)
+
+case "${1:-all}" in
+  native) wanted=("${native[@]}") ;;
+  windows) wanted=("${windows[@]}") ;;
+  reliability) wanted=("${reliability[@]}") ;;
+  all) wanted=("${native[@]}" "${windows[@]}" "${reliability[@]}") ;;
+  bench) wanted=("${bench[@]}") ;;
+  *) echo "usage: $0 [native|windows|reliability|all|bench]" >&2; exit 2 ;;
+esac
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+missing=()
+for package in "${wanted[@]}"; do
+  installed "$package" || missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "deps: these Debian packages are missing: ${missing[*]}" >&2
+  echo "deps: install them as root, e.g. sudo $0 ${1:-all}" >&2
+  exit 1
+fi
+
+echo "deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+for package in "${missing[@]}"; do
+  if [[ "$package" == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    break
+  fi
+done
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

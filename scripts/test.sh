@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Every test of every build: the native build with the end-to-end tests, the
+# 32-bit and 64-bit Windows builds with their tests under Wine, and the
+# native tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# a leak check under valgrind, clang-tidy and cppcheck, and a short run of
+# every fuzz target.
+# Stops at the first failing step and prints a summary.
+#
+#   scripts/test.sh
+#
+# Each step is one line in the list at the bottom; add new ones there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+summary=()
+print_summary() {
+  echo
+  echo "=== summary"
+  printf '%s\n' "${summary[@]}"
+}
+
+step() {
+  local name=$1
+  shift
+  echo
+  echo "=== $name"
+  local start=$SECONDS
+  if "$@"; then
+    summary+=("ok    $name ($((SECONDS - start)) s)")
+  else
+    summary+=("FAIL  $name ($((SECONDS - start)) s)")
+    print_summary
+    echo "scripts/test.sh: FAILED at: $name" >&2
+    exit 1
+  fi
+}
+
+build() { cmake --preset "$1" && cmake --build --preset "$1"; }
+run_tests() { ctest --preset "$1"; }
+# The first start of Wine in a prefix takes a while; done once, up front.
+wine_prefix() { scripts/wine-run.sh --init "build/$1/wineprefix"; }
+
+step "packages" scripts/deps.sh all
+step "native: build" build native
+step "windows: build" build windows
+step "windows-x64: build" build windows-x64
+step "windows: Wine prefix" wine_prefix windows
+step "windows-x64: Wine prefix" wine_prefix windows-x64
+step "windows: tests under Wine" run_tests windows
+step "windows-x64: tests under Wine" run_tests windows-x64
+step "native: tests and end-to-end tests" run_tests native
+step "native: leak check under valgrind" scripts/analyse.sh leaks
+step "analysers: clang-tidy and cppcheck" scripts/analyse.sh static
+step "sanitize: build" build sanitize
+step "sanitize: tests" run_tests sanitize
+step "fuzz: every target for 25 s" scripts/fuzz.sh --quick
+
+print_summary
+echo "scripts/test.sh: all passed in $SECONDS s"

@@ -1,0 +1,245 @@
+// The POSIX platform layer reproduces the Windows behaviour that the
+// installer counts on; checked against real files in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "runtime/platform.h"
+#include "support/test_support.h"
+
+namespace plf {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+constexpr std::int64_t kTicksPerSecond = 10000000;
+constexpr std::int64_t kUnixEpochTicks = 116444736000000000LL;
+
+std::int64_t FileTimeOfUnix(std::int64_t seconds) { return kUnixEpochTicks + seconds * kTicksPerSecond; }
+
+// Puts a time zone in force for one test and restores the previous one.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    hadOld_ = old != nullptr;
+    if (hadOld_) old_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    if (hadOld_) {
+      setenv("TZ", old_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  bool hadOld_ = false;
+  std::string old_;
+};
+
+TEST(PosixPlatform, RenameNeverReplaces) {
+  TempDir dir;
+  test::WriteFileBytes(dir / "a", "A");
+  test::WriteFileBytes(dir / "b", "B");
+  fs::create_directory(dir / "d1");
+  fs::create_directory(dir / "d2");
+
+  struct Case {
+    const char* from;
+    const char* to;
+  } refused[] = {{"a", "b"}, {"d1", "d2"}, {"a", "d1"}, {"d1", "a"}, {"missing", "x"}};
+  for (const Case& c : refused) EXPECT_FALSE(Sys().MoveFile(dir / c.from, dir / c.to)) << c.from << " " << c.to;
+  EXPECT_EQ(test::ReadFileBytes(dir / "a"), "A");
+  EXPECT_EQ(test::ReadFileBytes(dir / "b"), "B");
+  EXPECT_TRUE(fs::is_directory(dir / "d1"));
+  EXPECT_TRUE(fs::is_directory(dir / "d2"));
+
+  EXPECT_TRUE(Sys().MoveFile(dir / "a", dir / "c"));
+  EXPECT_EQ(test::ReadFileBytes(dir / "c"), "A");
+  EXPECT_FALSE(test::PathExists(dir / "a"));
+  EXPECT_TRUE(Sys().MoveFile(dir / "d1", dir / "d3"));
+  EXPECT_TRUE(fs::is_directory(dir / "d3"));
+  EXPECT_FALSE(Sys().MoveFile("", dir / "e"));
+}
+
+TEST(PosixPlatform, DeleteRemovesPlainFilesOnly) {
+  // Read-only means "no write bit", so root is refused as well.
+  TempDir dir;
+  test::WriteFileBytes(dir / "plain", "x");
+  test::WriteFileBytes(dir / "locked", "x");
+  test::MakeReadOnly(dir / "locked", true);
+  fs::create_directory(dir / "folder");
+
+  struct Case {
+    const char* name;
+    bool deleted;
+  } cases[] = {{"plain", true}, {"locked", false}, {"folder", false}, {"missing", false}};
+  for (const Case& c : cases) {
+    const bool existed = test::PathExists(dir / c.name);
+    EXPECT_EQ(Sys().DeleteFile(dir / c.name), c.deleted) << c.name;
+    EXPECT_EQ(test::PathExists(dir / c.name), existed && !c.deleted) << c.name;
+  }
+  test::MakeReadOnly(dir / "locked", false);
+  EXPECT_TRUE(Sys().DeleteFile(dir / "locked"));
+}
+
+TEST(PosixPlatform, ReadOnlyFilesCannotBeOpenedForWriting) {
+  TempDir dir;
+  const std::string f = dir / "ro";
+  test::WriteFileBytes(f, "keep");
+  test::MakeReadOnly(f, true);
+  struct Case {
+    Access access;
+    Disposition disposition;
+  } refused[] = {{Access::Write, Disposition::OpenExisting},
+                 {Access::ReadWrite, Disposition::OpenExisting},
+                 {Access::ReadWrite, Disposition::CreateAlways}};
+  for (const Case& c : refused) EXPECT_EQ(Sys().OpenFile(f, c.access, Share::None, c.disposition), kInvalidHandle);
+  EXPECT_EQ(test::ReadFileBytes(f), "keep");
+
+  const FileHandle h = Sys().OpenFile(f, Access::Read, Share::Read, Disposition::OpenExisting);
+  ASSERT_NE(h, kInvalidHandle);
+  Sys().CloseFile(h);
+  EXPECT_EQ(Sys().GetAttributes(f) & kAttrReadOnly, kAttrReadOnly);
+}
+
+TEST(PosixPlatform, FindFirstKnowsOnlyStarAndQuestionMark) {
+  TempDir dir;
+  test::WriteFileBytes(dir / "a.txt", "x");
+  test::WriteFileBytes(dir / "[ab].dat", "x");
+  test::WriteFileBytes(dir / ".hidden", "x");
+  fs::create_directory(dir / "sub");
+
+  struct Case {
+    const char* pattern;
+    bool found;
+    bool folder;
+  } cases[] = {
+      {"*.txt", true, false},    {"?.txt", true, false},   {"??.txt", false, false}, {"[ab].dat", true, false},
+      {"[ab]*", true, false},    {"a.dat", false, false},  {"b.dat", false, false},  {".hid*", true, false},
+      {".hidden", true, false},  {"su?", true, true},      {"sub", true, true},      {"*.none", false, false},
+      {"missing", false, false},
+  };
+  for (const Case& c : cases) {
+    FoundItem item;
+    EXPECT_EQ(Sys().FindFirst(dir / c.pattern, &item), c.found) << c.pattern;
+    if (c.found) {
+      EXPECT_EQ(item.IsDirectory(), c.folder) << c.pattern;
+    }
+  }
+  FoundItem item;
+  EXPECT_FALSE(Sys().FindFirst("", &item));
+  EXPECT_FALSE(Sys().FindFirst(dir / "nowhere/*", &item));
+}
+
+TEST(PosixPlatform, FullPathResolvesDotsByText) {
+  TempDir dir;
+  const std::string cwd = fs::current_path().string();
+  struct Case {
+    std::string name;
+    std::string full;
+  } cases[] = {
+      {"/a/./b/../c", "/a/c"},
+      {"/a/b/", "/a/b/"},
+      {"/..", "/"},
+      {"/", "/"},
+      {"x", cwd + "/x"},
+      {"./x/../y", cwd + "/y"},
+      {dir / "no/such/../file", dir.Path() + "/no/file"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Sys().FullPath(c.name), c.full) << c.name;
+  EXPECT_EQ(Sys().FullPath(""), "");
+}
+
+TEST(PosixPlatform, SetLastWriteTimeLeavesTheAccessTime) {
+  TempDir dir;
+  const std::string f = dir / "f";
+  test::WriteFileBytes(f, "x");
+  struct timespec times[2];
+  times[0].tv_sec = 1000000000;  // access: September 2001
+  times[0].tv_nsec = 0;
+  times[1].tv_sec = 1000000000;
+  times[1].tv_nsec = 0;
+  ASSERT_EQ(utimensat(AT_FDCWD, f.c_str(), times, 0), 0);
+
+  const std::int64_t when = FileTimeOfUnix(1200000000) + 1234567;  // with 100 ns steps
+  const FileHandle h = Sys().OpenFile(f, Access::ReadWrite, Share::None, Disposition::OpenExisting);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_TRUE(Sys().SetLastWriteTime(h, when));
+  Sys().CloseFile(h);
+
+  struct stat st;
+  ASSERT_EQ(stat(f.c_str(), &st), 0);
+  EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+  FoundItem item;
+  ASSERT_TRUE(Sys().FindFirst(f, &item));
+  EXPECT_EQ(item.lastWriteTime, when);
+}
+
+TEST(PosixPlatform, LocalTimeFollowsTheZoneOfTheDate) {
+  ScopedTimeZone zone("Europe/Prague");
+  struct Case {
+    std::int64_t utcSeconds;
+    std::int64_t offsetHours;
+  } cases[] = {
+      {1609502400, 1},  // 2021-01-01 12:00 UTC: winter time
+      {1625140800, 2},  // 2021-07-01 12:00 UTC: summer time
+  };
+  for (const Case& c : cases) {
+    const std::int64_t utc = FileTimeOfUnix(c.utcSeconds) + 5;
+    std::int64_t local = 0, back = 0;
+    ASSERT_TRUE(Sys().UtcToLocal(utc, &local));
+    EXPECT_EQ(local - utc, c.offsetHours * 3600 * kTicksPerSecond) << c.utcSeconds;
+    ASSERT_TRUE(Sys().LocalToUtc(local, &back));
+    EXPECT_EQ(back, utc);
+  }
+}
+
+TEST(PosixPlatform, TimesAtTheEndsOfTheRangeFailCleanly) {
+  // No signed overflow for any input (the sanitizer build checks).
+  const std::int64_t extremes[] = {INT64_MIN, INT64_MIN + 1, -1, INT64_MAX - 1, INT64_MAX};
+  const char* zones[] = {"America/New_York", "Asia/Tokyo"};
+  for (const char* z : zones) {
+    ScopedTimeZone zone(z);
+    for (std::int64_t t : extremes) {
+      std::int64_t out = 0;
+      if (Sys().UtcToLocal(t, &out)) {
+        EXPECT_GE(out, 0) << z << " " << t;
+      }
+      if (Sys().LocalToUtc(t, &out)) {
+        EXPECT_GE(out, 0) << z << " " << t;
+      }
+    }
+  }
+  TempDir dir;
+  test::WriteFileBytes(dir / "f", "x");
+  const FileHandle h = Sys().OpenFile(dir / "f", Access::ReadWrite, Share::None, Disposition::OpenExisting);
+  ASSERT_NE(h, kInvalidHandle);
+  for (std::int64_t t : extremes) Sys().SetLastWriteTime(h, t);
+  Sys().CloseFile(h);
+}
+
+TEST(PosixPlatform, ModulePathNamesTheRunningProgram) {
+  const std::string path = Sys().ModulePath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path[0], '/');
+  EXPECT_EQ(fs::path(path).filename().string(), "test_runtime");
+  EXPECT_EQ(Sys().ScriptPath("a\\b\\c.txt"), "a/b/c.txt");
+}
+
+}  // namespace
+}  // namespace plf
