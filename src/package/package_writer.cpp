@@ -113,8 +113,13 @@ void TPackageWriter::WriteBytes(const void* data, std::size_t size, const std::s
   offset_ += static_cast<std::int64_t>(size);
 }
 
+void TPackageWriter::CheckNoPendingEntry() const {
+  if (pending_) throw Exception(Format("Entry %s is not complete", {Quoted(pendingEntry_.name)}));
+}
+
 void TPackageWriter::AddFrom(const std::string& name, Source& source, PackedDate date) {
   if (stream_ == nullptr) throw Exception(Format("The package %s is closed", {Quoted(fileName_)}));
+  CheckNoPendingEntry();
   CheckName(name);
   const std::string what = "Entry " + Quoted(name);
   try {
@@ -174,6 +179,7 @@ void TPackageWriter::AddStream(const std::string& name, TStream& source, PackedD
 
 void TPackageWriter::AddEmpty(const std::string& name, std::int32_t uncompressedSize, PackedDate date) {
   if (stream_ == nullptr) throw Exception(Format("The package %s is closed", {Quoted(fileName_)}));
+  CheckNoPendingEntry();
   CheckName(name);
   TPreLoadEntry entry;
   entry.name = name;
@@ -184,8 +190,43 @@ void TPackageWriter::AddEmpty(const std::string& name, std::int32_t uncompressed
   entries_.push_back(std::move(entry));
 }
 
+void TPackageWriter::BeginCompressed(const std::string& name, PackedDate date) {
+  if (stream_ == nullptr) throw Exception(Format("The package %s is closed", {Quoted(fileName_)}));
+  CheckNoPendingEntry();
+  CheckName(name);
+  pendingEntry_ = TPreLoadEntry();
+  pendingEntry_.name = name;
+  pendingEntry_.length = TPreLoadEntry::LengthFor(name.size());
+  pendingEntry_.date = date;
+  pendingEntry_.dataOffset = static_cast<std::int32_t>(offset_);
+  pending_ = true;
+}
+
+void TPackageWriter::AppendCompressed(const void* data, std::size_t size) {
+  if (stream_ == nullptr || !pending_) throw Exception(Format("No entry of %s is open", {Quoted(fileName_)}));
+  try {
+    WriteBytes(data, size, "Entry " + Quoted(pendingEntry_.name));
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+}
+
+void TPackageWriter::EndCompressed(std::int64_t uncompressedSize) {
+  if (stream_ == nullptr || !pending_) throw Exception(Format("No entry of %s is open", {Quoted(fileName_)}));
+  pending_ = false;
+  if (uncompressedSize < 0 || uncompressedSize > gLimit) {
+    Abandon();
+    throw Exception("Entry " + Quoted(pendingEntry_.name) + " is 2 GiB or larger");
+  }
+  pendingEntry_.compressedSize = static_cast<std::int32_t>(offset_ - pendingEntry_.dataOffset);
+  pendingEntry_.uncompressedSize = static_cast<std::int32_t>(uncompressedSize);
+  entries_.push_back(std::move(pendingEntry_));
+}
+
 void TPackageWriter::Finish() {
   if (stream_ == nullptr) throw Exception(Format("The package %s is closed", {Quoted(fileName_)}));
+  CheckNoPendingEntry();
   try {
     TPreLoadFileHeader fileHeader;
     fileHeader.directoryOffset = static_cast<std::int32_t>(offset_);

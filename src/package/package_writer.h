@@ -41,8 +41,19 @@ class TPackageWriter : public TObject {
   void AddEmpty(const std::string& name, std::int32_t uncompressedSize = 0,
                 PackedDate date = PackedDate::None());
 
+  // An entry whose zlib data was made elsewhere (one complete RFC 1950
+  // stream that inflates to `uncompressedSize` bytes, as deflate at the
+  // writer's level makes it): its compressed bytes are appended piece by
+  // piece between BeginCompressed and EndCompressed. No other entry may be
+  // added, and Finish not called, in between.
+  void BeginCompressed(const std::string& name, PackedDate date = PackedDate::None());
+  void AppendCompressed(const void* data, std::size_t size);
+  void EndCompressed(std::int64_t uncompressedSize);
+
   // Writes the directory and the final header and closes the file.
   void Finish();
+
+  int Level() const { return level_; }
 
   const std::string& FileName() const { return fileName_; }
   const std::vector<TPreLoadEntry>& Entries() const { return entries_; }
@@ -53,6 +64,7 @@ class TPackageWriter : public TObject {
  private:
   void AddFrom(const std::string& name, Source& source, PackedDate date);
   void CheckName(const std::string& name) const;
+  void CheckNoPendingEntry() const;
   void WriteBytes(const void* data, std::size_t size, const std::string& what);
   void Abandon() noexcept;
 
@@ -64,6 +76,8 @@ class TPackageWriter : public TObject {
   std::vector<unsigned char> inBuffer_;
   std::vector<unsigned char> outBuffer_;
   bool finished_ = false;
+  bool pending_ = false;  // between BeginCompressed and EndCompressed
+  TPreLoadEntry pendingEntry_;
 };
 
 namespace testing_hooks {

@@ -1,0 +1,109 @@
+// What every command of the package tool shares: argument scanning, the
+// shape of complaints, and the two kinds of output - aligned text for people
+// and JSON for scripts. Entry names and script texts are ANSI bytes; they are
+// converted with Sys().AnsiToUtf8 before they are shown.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace plf::tools {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Facts about the process that the commands cannot find out portably.
+struct ToolEnvironment {
+  bool errIsTerminal = false;  // standard error is a terminal (progress lines)
+  unsigned cores = 0;          // 0: ask std::thread
+  int progressDelayMs = 500;   // a pack that runs longer shows its progress
+};
+
+// "plf CMD: problem" and a pointer to the help on `err`; returns 2.
+int UsageError(std::ostream& err, const std::string& command, const std::string& problem);
+// "plf CMD: problem" on `err`; returns 1.
+int Failure(std::ostream& err, const std::string& command, const std::string& problem);
+
+struct OptionSpec {
+  const char* shortName;  // "-j", or nullptr
+  const char* longName;   // "--jobs", or nullptr
+  const char* valueName;  // "a count" when the option takes a value, else nullptr
+};
+
+struct ParsedArguments {
+  struct Option {
+    std::string name;  // the long name when there is one, else the short one
+    std::string value;
+  };
+  std::vector<Option> options;  // in the order given
+  std::vector<std::string> positional;
+  bool help = false;
+
+  bool Has(const std::string& name) const;
+  // The last value given for the option; `fallback` when it was not given.
+  std::string Value(const std::string& name, const std::string& fallback = std::string()) const;
+};
+
+// "-x V", "-xV", "--long V", "--long=V"; "--" ends the options; "-h" and
+// "--help" set `help` and stop scanning. False with *problem set for an
+// unknown option or a missing value.
+bool ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                    ParsedArguments* parsed, std::string* problem);
+
+// A whole decimal number in [min, max]; false otherwise.
+bool ParseCount(const std::string& text, long min, long max, long* value);
+
+// An ANSI name for a text line: UTF-8, control characters as \xNN.
+std::string Shown(const std::string& ansi);
+// "YYYY-MM-DD" of an OLE date (whole days); "-" for 0.
+std::string OleDateText(double oleDate);
+std::string DateText(int year, int month, int day);
+// Local "YYYY-MM-DD HH:MM:SS" of a universal file time; "?" when the zone
+// rules cannot convert it.
+std::string LocalTimeText(std::int64_t utcFileTime);
+
+// Columns padded to their widest cell, two blanks apart; the last column is
+// never padded. Widths count UTF-8 characters, not bytes.
+void PrintTable(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& rightAligned,
+                std::ostream& out);
+
+// Compact JSON, one document per line (the line ends when the outermost
+// container closes). Texts given to String and Key are UTF-8; bytes that are
+// not valid UTF-8 are written as the code points of the same value.
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::ostream& out) : out_(out) {}
+  JsonWriter(const JsonWriter&) = delete;
+  JsonWriter& operator=(const JsonWriter&) = delete;
+
+  JsonWriter& BeginObject();
+  JsonWriter& EndObject();
+  JsonWriter& BeginArray();
+  JsonWriter& EndArray();
+  JsonWriter& Key(const std::string& name);
+  JsonWriter& String(const std::string& utf8);
+  JsonWriter& Int(std::int64_t value);
+  JsonWriter& Bool(bool value);
+  JsonWriter& Null();
+
+  // Shorthands for a key and its value.
+  JsonWriter& Field(const std::string& name, const std::string& utf8) { return Key(name).String(utf8); }
+  JsonWriter& Field(const std::string& name, const char* utf8) { return Key(name).String(utf8); }
+  JsonWriter& Field(const std::string& name, std::int64_t value) { return Key(name).Int(value); }
+  JsonWriter& Field(const std::string& name, int value) { return Key(name).Int(value); }
+  JsonWriter& Field(const std::string& name, bool value) { return Key(name).Bool(value); }
+
+ private:
+  void BeforeValue();
+
+  std::ostream& out_;
+  std::vector<bool> firstInLevel_;
+  bool afterKey_ = false;
+};
+
+std::string JsonEscaped(const std::string& utf8);
+
+}  // namespace plf::tools

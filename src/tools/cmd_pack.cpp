@@ -1,0 +1,343 @@
+// plf pack: a package built from an install script and files or folders.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "package/package_writer.h"
+#include "package/records.h"
+#include "runtime/calendar.h"
+#include "runtime/exceptions.h"
+#include "runtime/platform.h"
+#include "tools/cli.h"
+#include "tools/commands.h"
+#include "tools/file_date.h"
+#include "tools/folder_walk.h"
+#include "tools/parallel_pack.h"
+
+namespace plf::tools {
+
+namespace {
+
+constexpr const char kPackHelp[] =
+    "Usage: plf pack [OPTIONS] OUTPUT SCRIPT [ENTRY...]\n"
+    "\n"
+    "Builds the package OUTPUT. The file SCRIPT becomes the entry \"SCRIPT\";\n"
+    "each ENTRY adds files:\n"
+    "  PATH        the file PATH under its own file name, or every file below\n"
+    "              the folder PATH under its name relative to it (\"sub\\a.txt\")\n"
+    "  NAME=PATH   the file PATH under the entry name NAME, or every file\n"
+    "              below the folder PATH under \"NAME\\sub\\a.txt\"\n"
+    "(a PATH that contains \"=\" must be given as NAME=PATH).\n"
+    "\n"
+    "Entries follow in the order given, the files of a folder sorted by name.\n"
+    "The same inputs with the same dates give the same package, byte for\n"
+    "byte, whatever the number of threads.\n"
+    "\n"
+    "Options:\n"
+    "  -j, --jobs N           compress on N threads (default: one per core)\n"
+    "  -l, --level N          zlib compression level, 0 to 9 (default 6)\n"
+    "      --date YYYY-MM-DD  store this date for every entry\n"
+    "      --no-date          store no date\n"
+    "      --json             print the result as JSON\n"
+    "      --progress         show a progress line even when not on a terminal\n"
+    "      --no-progress      never show a progress line\n"
+    "  -h, --help             show this help\n"
+    "  --                     end of options\n"
+    "\n"
+    "Without --date or --no-date each entry carries the local date of its\n"
+    "file's last modification. Entry names are at most 255 bytes and must\n"
+    "differ from each other (case ignored).\n";
+
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+enum class Dates { FromFiles, Fixed, None };
+
+bool ParseDigits(const std::string& text, int* value) {
+  long v = 0;
+  if (!ParseCount(text, 0, 9999, &v)) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
+// YYYY-MM-DD, a day the package can store.
+bool ParseDate(const std::string& text, PackedDate* date, std::string* problem) {
+  int year = 0, month = 0, day = 0;
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !ParseDigits(text.substr(0, 4), &year) ||
+      !ParseDigits(text.substr(5, 2), &month) || !ParseDigits(text.substr(8, 2), &day)) {
+    *problem = "\"" + text + "\" is not a date of the form YYYY-MM-DD";
+    return false;
+  }
+  if (!IsValidDate(year, month, day)) {
+    *problem = "\"" + text + "\" is not a calendar day";
+    return false;
+  }
+  if (!PackedDate::FromCalendar(year, month, day, date)) {
+    *problem = "the date " + text + " cannot be stored (years 1872 to 2127)";
+    return false;
+  }
+  return true;
+}
+
+std::string FileNamePart(const std::string& path) {
+  const std::string::size_type cut = path.find_last_of(Sys().PathDelimiters());
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string Mebibytes(std::int64_t bytes) {
+  const std::int64_t tenths = (bytes * 10 + (1 << 19)) >> 20;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MiB";
+}
+
+// Draws "\r..." lines on a terminal, at most ten times a second, and only
+// once the pack has run for a while; Clear() takes the line away.
+class ProgressLine {
+ public:
+  ProgressLine(std::ostream& err, bool enabled, int delayMs)
+      : err_(err), enabled_(enabled), delay_(delayMs), start_(std::chrono::steady_clock::now()) {}
+
+  void Show(const PackProgress& p) {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - start_ < delay_ || (shown_ && now - last_ < kProgressInterval)) return;
+    last_ = now;
+    std::string line = "plf pack: " + std::to_string(p.entriesDone) + "/" + std::to_string(p.entriesTotal) +
+                       " entries, " + Mebibytes(p.bytesDone);
+    if (line.size() < width_) line += std::string(width_ - line.size(), ' ');
+    width_ = line.size();
+    err_ << '\r' << line << std::flush;
+    shown_ = true;
+  }
+
+  void Clear() {
+    if (shown_) err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  std::ostream& err_;
+  bool enabled_;
+  std::chrono::milliseconds delay_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_;
+  bool shown_ = false;
+  std::size_t width_ = 0;
+};
+
+struct PackRequest {
+  int level = TPackageWriter::kDefaultLevel;
+  unsigned jobs = 1;
+  Dates dates = Dates::FromFiles;
+  PackedDate fixedDate;
+  bool json = false;
+  bool progress = false;
+  int progressDelayMs = 0;
+  std::string output;
+  std::vector<std::string> inputs;  // SCRIPT, then the ENTRY arguments
+};
+
+// 0 with the request filled; otherwise the exit code to end with.
+int ReadRequest(const ParsedArguments& parsed, const ToolEnvironment& env, PackRequest* r, std::ostream& err) {
+  long count = 0;
+  if (parsed.Has("--level")) {
+    const std::string value = parsed.Value("--level");
+    if (!ParseCount(value, 0, 9, &count))
+      return UsageError(err, "pack", "the level \"" + value + "\" is not one of 0 to 9");
+    r->level = static_cast<int>(count);
+  }
+  unsigned cores = env.cores != 0 ? env.cores : std::thread::hardware_concurrency();
+  r->jobs = cores == 0 ? 1 : cores;
+  if (parsed.Has("--jobs")) {
+    const std::string value = parsed.Value("--jobs");
+    if (!ParseCount(value, 1, 256, &count))
+      return UsageError(err, "pack", "the thread count \"" + value + "\" is not one of 1 to 256");
+    r->jobs = static_cast<unsigned>(count);
+  }
+  if (parsed.Has("--date") && parsed.Has("--no-date"))
+    return UsageError(err, "pack", "--date and --no-date exclude each other");
+  if (parsed.Has("--date")) {
+    std::string problem;
+    if (!ParseDate(parsed.Value("--date"), &r->fixedDate, &problem)) return UsageError(err, "pack", problem);
+    r->dates = Dates::Fixed;
+  } else if (parsed.Has("--no-date")) {
+    r->dates = Dates::None;
+  }
+  r->json = parsed.Has("--json");
+  r->progressDelayMs = env.progressDelayMs;
+  r->progress = parsed.Has("--progress") || (env.errIsTerminal && !parsed.Has("--no-progress"));
+  if (parsed.Has("--progress") && parsed.Has("--no-progress"))
+    return UsageError(err, "pack", "--progress and --no-progress exclude each other");
+  if (parsed.positional.size() < 2)
+    return UsageError(err, "pack",
+                      parsed.positional.empty() ? "no OUTPUT package and SCRIPT file given" : "no SCRIPT file given");
+  r->output = parsed.positional[0];
+  r->inputs.assign(parsed.positional.begin() + 1, parsed.positional.end());
+  return kExitOk;
+}
+
+// The relative name ("\" between folders) of `file` below `folder`, or
+// empty when it does not lie below it.
+std::string NameBelow(const std::string& folder, const std::string& file) {
+  std::string prefix = Sys().FullPath(folder);
+  const char separator = Sys().PathSeparator();
+  if (prefix.empty() || prefix.back() != separator) prefix += separator;
+  const std::string full = Sys().FullPath(file);
+  if (full.size() <= prefix.size() || Sys().CompareTextLocale(full.substr(0, prefix.size()), prefix) != 0)
+    return std::string();
+  std::string name = full.substr(prefix.size());
+  for (char& c : name)
+    if (c == separator) c = '\\';
+  return name;
+}
+
+// The entries the arguments ask for, folders expanded; 0 or an exit code.
+// `walked` tells which came from a folder walk, which saw them as files.
+int CollectItems(const PackRequest& r, std::vector<PackItem>* items, std::vector<bool>* walked, std::ostream& err) {
+  items->push_back({"SCRIPT", r.inputs[0], PackedDate()});
+  walked->push_back(false);
+  for (std::size_t i = 1; i < r.inputs.size(); ++i) {
+    const std::string& arg = r.inputs[i];
+    const std::string::size_type eq = arg.find('=');
+    const bool named = eq != std::string::npos;
+    const std::string name = named ? arg.substr(0, eq) : FileNamePart(arg);
+    const std::string path = named ? arg.substr(eq + 1) : arg;
+    if (path.empty()) return UsageError(err, "pack", "\"" + arg + "\" names no file");
+    if (named && name.empty()) return UsageError(err, "pack", "\"" + arg + "\" gives no entry name");
+
+    const std::uint32_t attributes = Sys().GetAttributes(path);
+    if (attributes == kInvalidAttributes) return Failure(err, "pack", Shown(path) + ": no such file");
+    if ((attributes & kAttrDirectory) == 0) {
+      if (name.empty()) return UsageError(err, "pack", "\"" + arg + "\" gives no entry name");
+      items->push_back({name, path, PackedDate()});
+      walked->push_back(false);
+      continue;
+    }
+    std::vector<FolderFile> files;
+    std::string problem;
+    if (!ListFilesBelow(path, &files, &problem)) return Failure(err, "pack", Shown(path) + ": " + problem);
+    // A package made earlier into the same folder is being replaced, not packed.
+    const std::string output = NameBelow(path, r.output);
+    for (const FolderFile& f : files) {
+      if (!output.empty() && Sys().CompareTextLocale(f.relativeName, output) == 0) continue;
+      items->push_back({named ? name + "\\" + f.relativeName : f.relativeName, f.path, PackedDate()});
+      walked->push_back(true);
+    }
+  }
+  return kExitOk;
+}
+
+// Names over 255 bytes, and names given twice (case ignored), are refused
+// before anything is written.
+int CheckNames(const std::vector<PackItem>& items, std::ostream& err) {
+  std::vector<std::size_t> order(items.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    order[i] = i;
+    if (items[i].name.size() > kMaxEntryNameLength)
+      return UsageError(err, "pack", "the entry name \"" + Shown(items[i].name) + "\" is longer than 255 bytes");
+  }
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return Sys().CompareTextLocale(items[a].name, items[b].name) < 0;
+  });
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    const PackItem& a = items[std::min(order[k - 1], order[k])];
+    const PackItem& b = items[std::max(order[k - 1], order[k])];
+    if (Sys().CompareTextLocale(a.name, b.name) == 0)
+      return UsageError(err, "pack", "the entry name \"" + Shown(b.name) + "\" is given twice (" + Shown(a.path) +
+                                         ", " + Shown(b.path) + ")");
+  }
+  return kExitOk;
+}
+
+int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
+  std::vector<PackItem> items;
+  std::vector<bool> walked;
+  int code = CollectItems(r, &items, &walked, err);
+  if (code == kExitOk) code = CheckNames(items, err);
+  if (code != kExitOk) return code;
+
+  // Creating the package truncates it: it must not be one of the inputs.
+  const std::string outputPath = Sys().FullPath(r.output);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PackItem& item = items[i];
+    if (!walked[i]) {
+      const std::uint32_t attributes = Sys().GetAttributes(item.path);
+      if (attributes == kInvalidAttributes) return Failure(err, "pack", Shown(item.path) + ": no such file");
+      if ((attributes & kAttrDirectory) != 0)
+        return Failure(err, "pack", Shown(item.path) + ": is a folder, not a file");
+      if (Sys().CompareTextLocale(Sys().FullPath(item.path), outputPath) == 0)
+        return Failure(err, "pack", Shown(item.path) + ": is also the output package");
+    }
+    if (r.dates == Dates::Fixed) {
+      item.date = r.fixedDate;
+    } else if (r.dates == Dates::FromFiles) {
+      CalendarDate d;
+      if (!FileLocalDate(item.path, &d))
+        return Failure(err, "pack", Shown(item.path) + ": its modification date cannot be read");
+      if (!PackedDate::FromCalendar(d.year, d.month, d.day, &item.date))
+        return Failure(err, "pack", Shown(item.path) + ": its modification date " + DateText(d.year, d.month, d.day) +
+                                        " cannot be stored (years 1872 to 2127); use --date or --no-date");
+    }
+  }
+
+  ProgressLine progress(err, r.progress, r.progressDelayMs);
+  std::int64_t inputBytes = 0;
+  std::int64_t packageBytes = 0;
+  try {
+    TPackageWriter writer(r.output, r.level);
+    PackOptions options;
+    options.jobs = r.jobs;
+    options.progress = [&](const PackProgress& p) {
+      inputBytes = p.bytesDone;
+      progress.Show(p);
+    };
+    PackFiles(writer, items, options);
+    writer.Finish();
+    packageBytes = kFileHeaderSize + kDirHeaderSize;
+    for (const TPreLoadEntry& e : writer.Entries()) packageBytes += std::int64_t{e.compressedSize} + 4 + e.length;
+    progress.Clear();
+  } catch (const Exception& e) {
+    progress.Clear();
+    return Failure(err, "pack", e.Message());
+  } catch (const std::exception& e) {
+    progress.Clear();
+    return Failure(err, "pack", Shown(r.output) + ": " + e.what());
+  }
+
+  if (r.json) {
+    JsonWriter j(out);
+    j.BeginObject().Field("package", Sys().AnsiToUtf8(r.output)).Field("entries", static_cast<std::int64_t>(items.size()));
+    j.Field("input_bytes", inputBytes).Field("package_bytes", packageBytes).Field("jobs", static_cast<std::int64_t>(r.jobs));
+    j.EndObject();
+  } else {
+    out << Shown(r.output) << ": " << items.size() << (items.size() == 1 ? " entry, " : " entries, ") << packageBytes
+        << " bytes from " << inputBytes << "\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int PackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                const ToolEnvironment& env) {
+  ParsedArguments parsed;
+  std::string problem;
+  const std::vector<OptionSpec> specs{{"-j", "--jobs", "a count"},   {"-l", "--level", "a level"},
+                                      {nullptr, "--date", "a date"}, {nullptr, "--no-date", nullptr},
+                                      {nullptr, "--json", nullptr},  {nullptr, "--progress", nullptr},
+                                      {nullptr, "--no-progress", nullptr}};
+  if (!ParseArguments(args, specs, &parsed, &problem)) return UsageError(err, "pack", problem);
+  if (parsed.help) {
+    out << kPackHelp;
+    return kExitOk;
+  }
+  PackRequest request;
+  const int code = ReadRequest(parsed, env, &request, err);
+  if (code != kExitOk) return code;
+  return Pack(request, out, err);
+}
+
+}  // namespace plf::tools

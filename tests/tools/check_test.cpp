@@ -1,0 +1,244 @@
+// plf check: scripts full of traps, and exactly the findings they deserve.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "package/preload_reader.h"
+#include "runtime/string_list.h"
+#include "support/test_support.h"
+#include "text/ini_string_list.h"
+#include "text/textutil.h"
+#include "tool_harness.h"
+#include "tools/script_lint.h"
+
+namespace plf::tools {
+namespace {
+
+using test::Tool;
+using Found = std::vector<std::pair<int, std::string>>;  // line, code
+
+std::string Join(const std::vector<std::string>& lines, const std::string& brk) {
+  std::string text;
+  for (const std::string& line : lines) text += line + brk;
+  return text;
+}
+
+Found Codes(const std::vector<Finding>& findings, bool withPackageLevel) {
+  Found found;
+  for (const Finding& f : findings)
+    if (withPackageLevel || f.line != 0) found.push_back({f.line, f.code});
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+class CheckScript : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BuildCaseTables();
+    const PackedDate y2000 = test::Date(2000, 3, 5);
+    test::WritePackage(package, {{"SCRIPT", "[Files]\r\n", y2000},
+                                 {"app.exe", "app", y2000},
+                                 {"lib\\x.dll", "dll", y2000},
+                                 {"tail ", "t", y2000},
+                                 {"old", "o", test::Date(1975, 5, 5)},
+                                 {"nodate", "n"},
+                                 {"dup", "d", y2000},
+                                 {"DUP", "D", y2000},
+                                 {"unused", "u", y2000},
+                                 {"future", "f", test::Date(2100, 1, 1)}});
+  }
+
+  std::vector<Finding> Lint(const std::string& text, bool withPackage) {
+    LintInput input;
+    input.scriptText = text;
+    if (withPackage) {
+      reader_ = std::make_unique<TPreLoadReader>(package);
+      input.package = reader_.get();
+      input.scriptIndex = 0;
+    }
+    return LintScript(input);
+  }
+
+  plf::test::TempDir dir;
+  const std::string package = dir / "p.plf";
+  std::unique_ptr<TPreLoadReader> reader_;
+};
+
+TEST_F(CheckScript, TrapsAreFoundWhateverTheLineBreaks) {
+  const std::vector<std::string> script{
+      "[Verify]",
+      "  File=C:\\x",  // the body's first line: its blanks go with the body's
+      " Dir=C:\\y",
+      "Message =Hi",
+      " NoMessage=No",
+      "FileName=C:\\z",
+      "Hello",
+      "[Options]",
+      "Rename=*.bak",
+      "Rename=*.old",
+      "\tTimeStamp=12:00",
+      "Colour=blue",
+      "; a comment-like line",
+      "[Files]",
+      "app.exe=C:\\App\\app.exe",
+  };
+  const Found expected{{3, "test-indented"},   {4, "key-unreachable"}, {5, "key-unreachable"},
+                       {6, "test-keyword"},    {7, "verify-line-ignored"}, {10, "key-duplicate"},
+                       {11, "key-unreachable"}, {12, "key-unknown"}};
+  for (const char* brk : {"\r\n", "\n", "\r"})
+    EXPECT_EQ(Codes(Lint(Join(script, brk), false), true), expected) << "line break " << int(brk[0]) << brk[1];
+}
+
+TEST_F(CheckScript, SectionHeadersThatNoLookupMatches) {
+  const std::string text = Join({"; my script", "[ Files ]", "app.exe=C:\\a", "[Files", "app.exe=C:\\b", "[Setup]",
+                                 "x=y", "[Files]", "app.exe=C:\\App\\app.exe", "  [FILES]", "lib\\x.dll=C:\\App\\x.dll"},
+                                "\r\n");
+  const Found expected{{1, "text-before-sections"}, {2, "section-malformed"}, {4, "section-malformed"},
+                       {6, "section-unknown"},      {10, "section-duplicate"}};
+  const std::vector<Finding> findings = Lint(text, false);
+  EXPECT_EQ(Codes(findings, true), expected);
+  for (const Finding& f : findings) {
+    if (f.line == 10) {
+      EXPECT_NE(f.message.find("the one at line 8"), std::string::npos) << f.message;
+    }
+  }
+}
+
+TEST_F(CheckScript, FilesLinesAgainstThePackage) {
+  const std::string text = Join({"[Options]",
+                                 "Rename=backup.old",
+                                 "TimeStamp=25:00",
+                                 "[Files]",
+                                 "app.exe=C:\\App\\app.exe",
+                                 "app.exe=c:/app/APP.EXE",
+                                 "lib/x.dll=C:\\App\\x.dll",
+                                 "tail=C:\\App\\t",
+                                 " app.exe=C:\\App\\y",
+                                 "missing=C:\\App\\m",
+                                 "nodate=C:\\App\\n.txt",
+                                 "old=C:\\App\\o.txt",
+                                 "future=App\\f.txt",
+                                 "app.exe",
+                                 ";comment=C:\\x",
+                                 "unused=",
+                                 "dup=C:\\App\\dir\\",
+                                 "DUP=C:\\App\\d2 ",
+                                 "nothing"},
+                                "\r\n");
+  const Found expected{{2, "rename-no-star"},    {3, "timestamp-invalid"}, {6, "target-duplicate"},
+                       {7, "entry-near-miss"},   {8, "entry-near-miss"},   {9, "entry-near-miss"},
+                       {10, "entry-missing"},    {11, "entry-no-date"},    {12, "entry-date-range"},
+                       {13, "entry-date-range"}, {13, "target-relative"},  {14, "files-no-equals"},
+                       {15, "files-comment"},    {16, "target-empty"},     {17, "target-folder"},
+                       {18, "path-blanks"},      {19, "files-no-equals"}};
+  EXPECT_EQ(Codes(Lint(text, true), false), expected);
+}
+
+TEST_F(CheckScript, EntriesThatNoLineInstallsOrThatAreNeverFound) {
+  const std::vector<Finding> findings = Lint("[Files]\r\napp.exe=C:\\App\\app.exe\r\n", true);
+  std::vector<std::string> packageLevel;
+  for (const Finding& f : findings) {
+    EXPECT_EQ(f.line, 0) << f.message;
+    packageLevel.push_back(f.code + " " + f.message.substr(f.message.find('\'')));
+  }
+  std::sort(packageLevel.begin(), packageLevel.end());
+  EXPECT_EQ(packageLevel, (std::vector<std::string>{"entry-shadowed 'DUP' is never found: entry 6 has the same name, letter case ignored",
+                                                    "entry-unused 'dup'", "entry-unused 'future'",
+                                                    "entry-unused 'lib\\x.dll'", "entry-unused 'nodate'",
+                                                    "entry-unused 'old'", "entry-unused 'tail '", "entry-unused 'unused'"}));
+}
+
+TEST_F(CheckScript, VerifyTestsAndOptionValues) {
+  struct Case {
+    std::vector<std::string> lines;
+    Found expected;
+  };
+  const Case cases[] = {
+      {{"[Verify]", "File", "NoExist", "Dir=", "File= C:\\x", "NoExist=C:\\*.tmp", "[Files]"},
+       {{2, "test-without-equals"}, {3, "test-without-equals"}, {4, "test-empty-path"}, {5, "path-blanks"}}},
+      {{"[Options]", "Rename=old_*.*", "[Files]"}, {{2, "rename-prefix"}}},
+      {{"[Options]", "Rename=*.*", "[Files]"}, {{2, "rename-self"}}},
+      {{"[Options]", "Rename=*.bak ", "[Files]"}, {{2, "value-blanks"}}},
+      {{"[Options]", "Rename=*_OLD.*", "TimeStamp=  11:30 PM  ", "[Files]"}, {}},
+      {{"[Options]", "TimeStamp=12:00:00.5", "[Files]"}, {{2, "timestamp-locale"}}},
+      {{"[Options]", "TimeStamp=noon", "[Files]"}, {{2, "timestamp-invalid"}}},
+      {{"[Options]", "Rename=*.bak"}, {{0, "no-files-section"}}},
+      {{"[Files]", "a=C:\\a", std::string("\0junk=C:\\b", 10)}, {{3, "nul-byte"}}},
+      {{}, {{0, "no-files-section"}}},
+  };
+  for (const Case& c : cases) {
+    const std::string text = Join(c.lines, "\r\n");
+    Found expected = c.expected;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Codes(Lint(text, false), true), expected) << text;
+  }
+}
+
+// The linter's own cut of the script must be the section list's.
+TEST(ScriptBlocksTest, SameBlocksAsTheSectionListAndTheRightLineNumbers) {
+  const std::string texts[] = {
+      "",
+      "no header at all\r\n",
+      "[A]",
+      "x\r\n  [A]\r\nk=v\r\n\t[B] tail\nz\r[C]\r\n\r\n",
+      std::string("[A]\r\nk=v\r\n[B]\0[C]\r\n", 18),
+      "[Files]\r\n\r\n  a=b \r\n c=d\r\n\r\n[Next]",
+  };
+  for (const std::string& text : texts) {
+    TStringList expected;
+    SplitSections(text, &expected);
+    const std::vector<ScriptBlock> blocks = ScriptBlocks(text);
+    ASSERT_EQ(static_cast<int>(blocks.size()), expected.Count()) << text;
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+      EXPECT_EQ(text.substr(blocks[i].offset, blocks[i].length), expected.Strings(static_cast<int>(i)));
+  }
+  const std::vector<ScriptLine> lines = TrimmedSectionLines(texts[5], "Files");
+  ASSERT_EQ(lines.size(), 2u);  // the body's ends are trimmed, blank lines and all
+  EXPECT_EQ(lines[0].line, 3);
+  EXPECT_EQ(lines[0].text, "a=b ");
+  EXPECT_EQ(lines[1].line, 4);
+  EXPECT_EQ(lines[1].text, " c=d");
+}
+
+TEST_F(CheckScript, CommandExitCodesAndJson) {
+  plf::test::WriteFileBytes(dir / "clean.ini", "[Files]\r\napp.exe=C:\\App\\app.exe\r\n");
+  plf::test::WriteFileBytes(dir / "warn.ini", "[Files]\r\napp.exe=C:\\App\\app.exe\r\n[Extra]\r\n");
+  plf::test::WriteFileBytes(dir / "bad.ini", "[Files]\r\nmissing=C:\\m\r\n");
+  test::WritePackage(dir / "noscript.plf", {{"app.exe", "x"}});
+  test::WritePackage(dir / "good.plf", {{"SCRIPT", "[Files]\r\napp.exe=C:\\App\\app.exe\r\n"}, {"app.exe", "x", test::Date(2000, 1, 1)}});
+
+  const test::Result clean = Tool({"check", dir / "good.plf"});
+  EXPECT_EQ(clean.code, 0) << clean.out;
+  EXPECT_EQ(clean.out, dir / "good.plf" + " (SCRIPT): no findings\n");
+  EXPECT_EQ(Tool({"check", "--script", dir / "clean.ini"}).code, 0);
+  EXPECT_EQ(Tool({"check", "--script", dir / "warn.ini"}).code, 0) << "warnings alone pass";
+
+  const test::Result bad = Tool({"check", "--script", dir / "bad.ini", dir / "good.plf"});
+  EXPECT_EQ(bad.code, 1);
+  const std::vector<std::string> rows = test::Lines(bad.out);
+  ASSERT_EQ(rows.size(), 4u) << bad.out;
+  EXPECT_EQ(rows[0], "Line  Severity  Finding");
+  EXPECT_EQ(rows[1], "   2  error     the package has no entry 'missing', so this line is passed over.");
+  EXPECT_EQ(rows[2], "   -  warning   no [Files] line installs the entry 'app.exe'.");
+  EXPECT_EQ(rows[3], dir / "bad.ini" + ": 1 error, 1 warning, 0 notes");
+  EXPECT_NE(bad.err.find("1 error"), std::string::npos);
+
+  const test::Result json = Tool({"check", "--json", dir / "noscript.plf"});
+  EXPECT_EQ(json.code, 1);
+  EXPECT_NE(json.out.find("{\"line\":null,\"severity\":\"error\",\"code\":\"no-script\""), std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"errors\":1,\"warnings\":0,\"notes\":0}"), std::string::npos) << json.out;
+
+  EXPECT_EQ(Tool({"check"}).code, 2);
+  EXPECT_EQ(Tool({"check", "--script"}).code, 2);
+  EXPECT_EQ(Tool({"check", "a", "b"}).code, 2);
+  const test::Result missing = Tool({"check", "--script", dir / "none.ini"});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find(dir / "none.ini"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+}  // namespace plf::tools

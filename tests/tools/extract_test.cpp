@@ -1,0 +1,172 @@
+// plf extract: round trips, dates, and names that try to leave the folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "runtime/calendar.h"
+#include "runtime/platform.h"
+#include "support/test_support.h"
+#include "tool_harness.h"
+#include "tools/safe_names.h"
+
+namespace plf::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Tool;
+
+TEST(SafeNames, EveryNameStaysInsideTheFolder) {
+  struct Case {
+    std::string name;
+    std::string parts;  // joined with "|"; empty when refused
+  };
+  const Case cases[] = {
+      {"a.txt", "a.txt"},
+      {"bin\\app.exe", "bin|app.exe"},
+      {"bin/lib\\x.dll", "bin|lib|x.dll"},
+      {"\\etc\\passwd", "etc|passwd"},
+      {"/etc/x", "etc|x"},
+      {"C:\\Windows\\x.dll", "Windows|x.dll"},
+      {"c:x", "x"},
+      {"a\\\\b\\.\\c", "a|b|c"},
+      {"..\\x", ""},
+      {"a/../../x", ""},
+      {"a\\..", ""},
+      {"...", "___"},
+      {"name. ", "name__"},
+      {"a<b>c:d\"e|f?g*h", "a_b_c_d_e_f_g_h"},
+      {"tab\there", "tab_here"},
+      {"CON", "_CON"},
+      {"nul.txt", "_nul.txt"},
+      {"Com7.log", "_Com7.log"},
+      {"com10", "com10"},
+      {"console", "console"},
+      {"", ""},
+      {"\\", ""},
+      {"C:", ""},
+      {".\\.", ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> parts;
+    std::string problem;
+    const bool ok = SafeRelativeParts(c.name, &parts, &problem);
+    EXPECT_EQ(ok, !c.parts.empty()) << c.name;
+    EXPECT_EQ(JoinParts(parts, '|'), c.parts) << c.name;
+    if (!ok) {
+      EXPECT_FALSE(problem.empty());
+    }
+  }
+}
+
+class ExtractTool : public ::testing::Test {
+ protected:
+  std::string Package(const std::vector<test::Entry>& entries) {
+    const std::string path = dir / "p.plf";
+    test::WritePackage(path, entries);
+    return path;
+  }
+  plf::test::TempDir dir;
+};
+
+TEST_F(ExtractTool, PackThenExtractGivesTheTreeBack) {
+  fs::create_directories(dir / "in/sub/deep");
+  plf::test::WriteFileBytes(dir / "in/a.txt", "alpha");
+  plf::test::WriteFileBytes(dir / "in/sub/b.bin", std::string(100000, '\x07') + "end");
+  plf::test::WriteFileBytes(dir / "in/sub/deep/empty", "");
+  plf::test::WriteFileBytes(dir / "script.ini", "[Options]\r\nTimeStamp=13:30\r\n[Files]\r\na.txt=C:\\a.txt\r\n");
+  test::SetModified(dir / "in/a.txt", 2005, 6, 7);
+  const test::Result pack = Tool({"pack", dir / "p.plf", dir / "script.ini", dir / "in"});
+  ASSERT_EQ(pack.code, 0) << pack.err;
+
+  const test::Result r = Tool({"extract", "-C", dir / "out", dir / "p.plf"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const char* file : {"a.txt", "sub/b.bin", "sub/deep/empty"})
+    EXPECT_TRUE(plf::test::ReadFileBytes(dir / (std::string("out/") + file)) ==
+                plf::test::ReadFileBytes(dir / (std::string("in/") + file)))
+        << file;
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "out/SCRIPT"), plf::test::ReadFileBytes(dir / "script.ini"));
+
+  // The entry's date with the script's TimeStamp, in local time.
+  FoundItem item;
+  ASSERT_TRUE(Sys().FindFirst(dir / "out/a.txt", &item));
+  std::int64_t local = 0;
+  DateTimeParts p;
+  ASSERT_TRUE(Sys().UtcToLocal(item.lastWriteTime, &local));
+  ASSERT_TRUE(PartsFromFileTime(local, &p));
+  EXPECT_EQ(std::vector<int>({p.year, p.month, p.day, p.hour, p.minute}), std::vector<int>({2005, 6, 7, 13, 30}));
+}
+
+TEST_F(ExtractTool, HostileNamesLandInsideOrAreRefused) {
+  const std::string package = Package({{"..\\evil", "1"},
+                                       {"/abs/x", "2"},
+                                       {"C:\\Windows\\y", "3"},
+                                       {"ok", "4"},
+                                       {"OK", "5"},    // the same file as "ok" on Windows
+                                       {"ok\\z", "6"},  // "ok" is a file, not a folder
+                                       {"a?b", "7"},
+                                       {"sub\\..\\..\\up", "8"}});
+  const test::Result r = Tool({"extract", "-C", dir / "out", package});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "out/abs/x"), "2");
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "out/Windows/y"), "3");
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "out/ok"), "4");
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "out/a_b"), "7");
+  EXPECT_FALSE(plf::test::PathExists(dir / "evil"));
+  EXPECT_FALSE(plf::test::PathExists(dir / "up"));
+  for (const char* refused : {"\"..\\evil\"", "\"OK\"", "\"ok\\z\"", "\"sub\\..\\..\\up\""})
+    EXPECT_NE(r.err.find(std::string("entry ") + refused + " not written"), std::string::npos) << refused << r.err;
+  EXPECT_NE(r.out.find("4 files written, 4 refused"), std::string::npos) << r.out;
+  // Nothing at all beside the output folder and the package.
+  std::vector<std::string> top;
+  for (const auto& e : fs::directory_iterator(dir.Path())) top.push_back(e.path().filename().string());
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(top, (std::vector<std::string>{"out", "p.plf"}));
+}
+
+TEST_F(ExtractTool, NamesChooseEntriesAndDamageDeletesThePartlyWrittenFile) {
+  const std::string package = Package({{"SCRIPT", "[Files]\r\n"}, {"a", "aaa"}, {"b", "bbb"}});
+  const test::Result some = Tool({"extract", "--directory=" + (dir / "o1"), package, "B", "nothing"});
+  EXPECT_EQ(some.code, 1);
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "o1/b"), "bbb");
+  EXPECT_FALSE(plf::test::PathExists(dir / "o1/a"));
+  EXPECT_NE(some.err.find("entry \"nothing\" not written: the package has no entry of this name"), std::string::npos)
+      << some.err;
+
+  // A corrupt byte in the middle of "a"'s data: the checksum fails at the end.
+  std::string bytes = plf::test::ReadFileBytes(package);
+  // Noise is stored as it is, so the flipped byte changes only the data.
+  std::string big(50000, '\0');
+  unsigned seed = 1;
+  for (char& c : big) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
+  test::WritePackage(package, {{"a", big}});
+  bytes = plf::test::ReadFileBytes(package);
+  bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x55);
+  plf::test::WriteFileBytes(package, bytes);
+  const test::Result damaged = Tool({"extract", "-C", dir / "o2", package, "--json"});
+  EXPECT_EQ(damaged.code, 1);
+  EXPECT_FALSE(plf::test::PathExists(dir / "o2/a"));
+  EXPECT_NE(damaged.out.find("\"refused\":[{\"entry\":\"a\",\"reason\":\"Decompression error"), std::string::npos)
+      << damaged.out;
+}
+
+TEST_F(ExtractTool, ReplacesFilesButNotFolders) {
+  const std::string package = Package({{"f", "new"}, {"d", "data"}});
+  fs::create_directories(dir / "out/d");
+  plf::test::WriteFileBytes(dir / "out/f", "old old old");
+  const test::Result r = Tool({"extract", "-C", dir / "out", package});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "out/f"), "new");
+  EXPECT_TRUE(fs::is_directory(dir / "out/d"));
+  EXPECT_NE(r.err.find("a folder stands at"), std::string::npos) << r.err;
+
+  const test::Result usage = Tool({"extract", "-C"});
+  EXPECT_EQ(usage.code, 2);
+  EXPECT_EQ(Tool({"extract"}).code, 2);
+  EXPECT_EQ(Tool({"extract", dir / "missing.plf"}).code, 1);
+}
+
+}  // namespace
+}  // namespace plf::tools

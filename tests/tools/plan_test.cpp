@@ -1,0 +1,262 @@
+// plf plan against the real thing: the forecast is made, the tree is proven
+// untouched, then the installer runs for real on the same tree through a
+// layer that records what it does; both records must agree operation by
+// operation, and the tree must end up as the forecast says.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "driver/entry.h"
+#include "package/records.h"
+#include "runtime/platform.h"
+#include "support/test_support.h"
+#include "tool_harness.h"
+#include "tools/plan_platform.h"
+#include "tools/plan_run.h"
+
+namespace plf::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = FileOperation::Kind;
+
+bool OnWindows() { return Sys().PathSeparator() == '\\'; }
+
+// A script path as the installer uses it on this host ("/" written).
+std::string H(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = Sys().PathSeparator();
+  return path;
+}
+
+std::string Describe(const std::vector<FileOperation>& ops) {
+  std::string s;
+  for (const FileOperation& op : ops) s += "  " + tools::Describe(op) + "\n";
+  return s;
+}
+
+class PlanAgainstRun : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(target); }
+
+  void Package(const std::string& script, std::vector<test::Entry> entries) {
+    entries.insert(entries.begin(), {"SCRIPT", script});
+    test::WritePackage(package, entries);
+  }
+
+  // Plans, checks that nothing changed, runs the installer for real in the
+  // same folder, and compares the two records.
+  Forecast PlanThenRun() {
+    const test::Tree before = test::Snapshot(dir.Path());
+    Forecast f = PlanInstall(package, target);
+    const test::Tree after = test::Snapshot(dir.Path());
+    EXPECT_TRUE(before == after) << "the plan changed the disk";
+
+    fs::create_directories(dir / "run");
+    fs::copy_file(package, dir / "run/Install.PLF");
+    plf::test::CapturePlatform capture;
+    capture.modulePath = dir / "run/plfsetup";
+    PlanPlatform recorder(capture, PlanPlatform::Mode::Record, target);
+    {
+      ScopedPlatform scope(recorder);
+      realCode = InstallerMain();
+    }
+    realOps.clear();
+    for (const FileOperation& op : recorder.Operations())
+      if (!(op.kind == Kind::Query && op.path == dir / "run/Install.PLF")) realOps.push_back(op);
+    EXPECT_TRUE(f.operations == realOps) << "forecast:\n" << Describe(f.operations) << "real run:\n" << Describe(realOps);
+    EXPECT_EQ(f.exitCode, realCode);
+    return f;
+  }
+
+  std::string At(const std::string& relative) const { return target + "/" + relative; }
+
+  plf::test::TempDir dir;
+  const std::string target = dir / "target";
+  const std::string package = dir / "p.plf";
+  std::vector<FileOperation> realOps;
+  int realCode = -1;
+};
+
+TEST_F(PlanAgainstRun, EveryKindOfLineForecastsWhatTheInstallerDoes) {
+  fs::create_directories(At("App"));
+  plf::test::WriteFileBytes(At("App/app.exe"), "old app");
+  plf::test::WriteFileBytes(At("App/lib.dll"), "old lib");
+  plf::test::WriteFileBytes(At("App/lib_OLD.dll"), "oldest lib");
+  plf::test::WriteFileBytes(At("App/ro.txt"), "read-only");
+  plf::test::MakeReadOnly(At("App/ro.txt"), true);
+  plf::test::WriteFileBytes(At("App/keep.txt"), "kept");
+  const PackedDate march = test::Date(2000, 3, 5);
+  Package(
+      "[Verify]\r\nDir=App\r\nNoExist=App\\*.tmp\r\n"
+      "[Options]\r\nTimeStamp=12:00\r\n"
+      "[Files]\r\n"
+      "app.exe=App\\app.exe\r\n"          // 7: backed up, then written
+      "lib.dll=App\\lib.dll\r\n"          // 8: the backup exists: replaced in place
+      "ro.txt=App\\ro.txt\r\n"            // 9: read-only: passed over
+      "new.txt=App\\sub\\deep\\new.txt\r\n"  // 10: two folders, then created
+      "missing=App\\nothere\\m.txt\r\n"   // 11: no entry, but the folder is made
+      "a.txt=App\\twice.txt\r\n"          // 12: created
+      "b.txt=App\\twice.txt\r\n"          // 13: the same target again
+      "plain=App\\plain.txt\r\n"          // 14: no date: keeps its time of writing
+      "broken=App\\keep.txt\r\n",         // 15: cannot be opened: the old file stays
+      {{"app.exe", "new app", march},
+       {"lib.dll", "new lib", march},
+       {"ro.txt", "new ro", march},
+       {"new.txt", std::string(70000, 'n'), march},
+       {"a.txt", "first", march},
+       {"b.txt", "second", march},
+       {"plain", "plain"},
+       {"broken", "never", march}});
+  // The data of "broken" is moved before the data area.
+  std::string bytes = plf::test::ReadFileBytes(package);
+  const std::size_t record = bytes.size() - 44;
+  StoreLE32(reinterpret_cast<std::uint8_t*>(&bytes[record + 4]), 19);
+  plf::test::WriteFileBytes(package, bytes);
+
+  const Forecast f = PlanThenRun();
+  EXPECT_EQ(f.outcome, RunOutcome::Installed);
+  EXPECT_TRUE(f.hasVerify);
+  EXPECT_EQ(f.message, "");
+  struct Expect {
+    int line;
+    LineAction action;
+    std::int64_t bytes;
+    bool stamped;
+  };
+  const Expect expected[] = {
+      {7, LineAction::BackUpThenWrite, 7, true}, {8, LineAction::Replace, 7, true},
+      {9, LineAction::PassReadOnly, 0, false},    {10, LineAction::Create, 70000, true},
+      {11, LineAction::PassMissing, 0, false},    {12, LineAction::Create, 5, true},
+      {13, LineAction::BackUpThenWrite, 6, true}, {14, LineAction::Create, 5, false},
+      {15, LineAction::PassUnopenable, 0, false},
+  };
+  ASSERT_EQ(f.lines.size(), std::size(expected));
+  for (std::size_t i = 0; i < f.lines.size(); ++i) {
+    const LineForecast& l = f.lines[i];
+    EXPECT_EQ(l.scriptLine, expected[i].line);
+    EXPECT_EQ(l.action, expected[i].action) << "line " << l.scriptLine << ": " << ActionName(l.action);
+    EXPECT_EQ(l.bytes, expected[i].bytes) << "line " << l.scriptLine;
+    EXPECT_EQ(l.stamped, expected[i].stamped) << "line " << l.scriptLine;
+  }
+  EXPECT_EQ(f.lines[0].backup, H("App/app_OLD.exe"));
+  EXPECT_EQ(f.lines[1].temporary, H("App/lib.~dll"));
+  EXPECT_EQ(f.lines[1].backup, H("App/lib_OLD.dll"));
+  EXPECT_EQ(f.lines[3].folders, (std::vector<std::string>{H("App/sub"), H("App/sub/deep")}));
+  EXPECT_EQ(f.lines[4].folders, (std::vector<std::string>{H("App/nothere")}));
+  EXPECT_EQ(f.lines[6].backup, H("App/twice_OLD.txt"));
+  EXPECT_EQ(LocalTimeText(f.lines[0].stampUtc), "2000-03-05 12:00:00");
+
+  // What the real run left behind is what the forecast said.
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/app.exe")), "new app");
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/app_OLD.exe")), "old app");
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/lib.dll")), "new lib");
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/lib_OLD.dll")), "oldest lib");
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/ro.txt")), "read-only");
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/sub/deep/new.txt")), std::string(70000, 'n'));
+  EXPECT_TRUE(fs::is_directory(At("App/nothere")));
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/twice.txt")), "second");
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/twice_OLD.txt")), "first");
+  EXPECT_EQ(plf::test::ReadFileBytes(At("App/keep.txt")), "kept");
+}
+
+TEST_F(PlanAgainstRun, RunsThatEndEarly) {
+  struct Case {
+    const char* what;
+    std::string script;
+    std::function<void()> prepare;
+    RunOutcome outcome;
+    std::string message;
+    std::vector<LineAction> actions;
+  };
+  const Case cases[] = {
+      {"a failing precondition", "[Verify]\r\nFile=App\\none.exe\r\n[Files]\r\na=x.txt\r\n", [] {},
+       RunOutcome::VerifyFailed, "Nebyla nalezena předchozí instalace!", {}},
+      {"a TimeStamp that does not parse", "[Options]\r\nTimeStamp=25:00\r\n[Files]\r\na=x.txt\r\n", [] {},
+       RunOutcome::Error, "'25:00' is not a valid time", {LineAction::NotReached}},
+      {"a target below a file",
+       "[Files]\r\na=first.txt\r\na=file\\below.txt\r\na=last.txt\r\n",
+       [this] { plf::test::WriteFileBytes(At("file"), "a file, not a folder"); }, RunOutcome::Error,
+       "Nelze vytvořit soubor file/below.txt",
+       {LineAction::Create, LineAction::Fail, LineAction::NotReached}},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir / "run");
+    fs::remove_all(target);
+    fs::create_directories(target);
+    c.prepare();
+    const std::string message = H(c.message);
+    Package(c.script, {{"a", "data"}});
+    const Forecast f = PlanThenRun();
+    EXPECT_EQ(f.outcome, c.outcome) << c.what;
+    EXPECT_EQ(f.message, message) << c.what;
+    std::vector<LineAction> actions;
+    for (const LineForecast& l : f.lines) actions.push_back(l.action);
+    EXPECT_EQ(actions, c.actions) << c.what;
+  }
+  EXPECT_FALSE(fs::exists(At("last.txt")));
+}
+
+TEST_F(PlanAgainstRun, APackageWithoutScript) {
+  test::WritePackage(package, {{"a", "data"}});
+  const Forecast f = PlanThenRun();
+  EXPECT_EQ(f.outcome, RunOutcome::BadFormat);
+  EXPECT_EQ(f.exitCode, 1);
+  EXPECT_EQ(f.message, "Soubor Install.PLF nemá správný formát!");
+}
+
+// Backup names with a "*" left in them are searched as patterns: the
+// simulated files must take part in that search.
+TEST_F(PlanAgainstRun, PatternSearchesSeeSimulatedFiles) {
+  if (OnWindows()) GTEST_SKIP() << "Windows names cannot hold '*'";
+  fs::create_directories(At("App"));
+  plf::test::WriteFileBytes(At("App/a.exe"), "old");
+  Package("[Options]\r\nRename=*_*.*\r\n[Files]\r\na=App\\a.exe\r\nz=App\\a_Z.exe\r\na=App\\a.exe\r\n",
+          {{"a", "new a"}, {"z", "zz"}});
+  const Forecast f = PlanThenRun();
+  ASSERT_EQ(f.lines.size(), 3u);
+  EXPECT_EQ(f.lines[0].action, LineAction::BackUpThenWrite);
+  EXPECT_EQ(f.lines[1].action, LineAction::Create);
+  EXPECT_EQ(f.lines[2].action, LineAction::Replace);
+}
+
+TEST_F(PlanAgainstRun, CommandOutput) {
+  fs::create_directories(At("App"));
+  plf::test::WriteFileBytes(At("App/app.exe"), "old app");
+  Package("[Options]\r\nTimeStamp=12:00\r\n[Files]\r\napp.exe=App\\app.exe\r\nnew=App\\n\\new.txt\r\n",
+          {{"app.exe", "new app", test::Date(2000, 3, 5)}, {"new", "n"}});
+  const test::Tree before = test::Snapshot(dir.Path());
+  const test::Result r = test::Tool({"plan", "-C", target, package});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(test::Snapshot(dir.Path()) == before);
+  const std::vector<std::string> lines = test::Lines(r.out);
+  ASSERT_GE(lines.size(), 10u) << r.out;
+  EXPECT_EQ(lines[2], "Verify:   no [Verify] section");
+  EXPECT_EQ(lines[4], "Line  Entry    Target         Action                                  Size  Date");
+  EXPECT_EQ(lines[5],
+            H("   4  app.exe  App/app.exe    back up to App/app_OLD.exe, then write     7  2000-03-05 12:00:00"))
+      << r.out;
+  EXPECT_EQ(lines[6], H("   5  new      App/n/new.txt  create                                     1  time of writing"))
+      << r.out;
+  EXPECT_EQ(lines[9], H("  App/n  (line 5)"));
+  EXPECT_EQ(lines.back(), "Exit code: 0");
+
+  const test::Result json = test::Tool({"plan", "--json", "-C", target, package});
+  const std::string separator = OnWindows() ? "\\\\" : "/";  // escaped in JSON
+  EXPECT_NE(json.out.find("\"action\":\"backup-write\",\"backup\":\"App" + separator +
+                          "app_OLD.exe\",\"bytes\":7,\"date\":\"2000-03-05 12:00:00\",\"folders\":[]"),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"folders\":[\"App" + separator + "n\"]"), std::string::npos) << json.out;
+
+  EXPECT_EQ(test::Tool({"plan"}).code, 2);
+  EXPECT_EQ(test::Tool({"plan", "-C", dir / "none", package}).code, 1);
+  EXPECT_EQ(test::Tool({"plan", dir / "none.plf"}).code, 1);
+}
+
+}  // namespace
+}  // namespace plf::tools
