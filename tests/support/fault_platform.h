@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,13 @@ class FaultPlatform : public CapturePlatform {
   long count = 0;
   std::vector<std::string> log;  // "n name argument" of each counted operation
   std::string failed;            // the operation that was failed, if any
+  std::set<FileHandle> openHandles;  // opened and not yet closed
 
   FileHandle OpenFile(const std::string& path, Access a, Share s, Disposition d) override {
     if (Fail(d == Disposition::OpenExisting ? "open" : "create", path)) return kInvalidHandle;
-    return CapturePlatform::OpenFile(path, a, s, d);
+    const FileHandle h = CapturePlatform::OpenFile(path, a, s, d);
+    if (h != kInvalidHandle) openHandles.insert(h);
+    return h;
   }
   std::int32_t ReadFile(FileHandle h, void* b, std::int32_t n) override {
     if (Fail("read", "")) return -1;
@@ -49,6 +53,7 @@ class FaultPlatform : public CapturePlatform {
   bool CloseFile(FileHandle h) override {
     // A failed close still releases the handle, as on every system.
     const bool failNow = Fail("close", "");
+    openHandles.erase(h);
     const bool ok = CapturePlatform::CloseFile(h);
     return ok && !failNow;
   }

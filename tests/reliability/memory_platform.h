@@ -1,0 +1,129 @@
+// A file system held in memory behind the platform layer: every file
+// operation is simulated and counted, nothing reaches the disk, so a fuzzer
+// can run whole installs at any speed and with any paths. Locale, zone and
+// text operations are those of the platform it wraps.
+//
+// Paths follow one of two notations. POSIX: "/" separates, names are bytes.
+// Windows: "\" (and "/") separate, a drive "C:" starts an absolute path,
+// letter case does not count and trailing dots and blanks of a name are
+// dropped. Windows rules hold in both: a rename never replaces, a read-only
+// or open file is not deleted, sharing modes are enforced, a folder is not
+// opened. The total data held is capped; a write beyond it is short, as on
+// a full disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/platform.h"
+
+namespace plf::test {
+
+class MemoryPlatform : public PlatformWrapper {
+ public:
+  enum class Notation { Posix, Windows };
+
+  explicit MemoryPlatform(Notation notation, std::size_t capacity = 32u << 20);
+
+  Notation GetNotation() const { return notation_; }
+  // The folder relative paths start from: "/mem/cwd" or "C:\mem\cwd".
+  std::string CurrentFolder() const;
+  // `relative` ("a/b") under the current folder, in the notation's form.
+  std::string At(const std::string& relative) const;
+
+  // Setup and inspection; false or nothing when the path is no valid name
+  // or its folder is missing.
+  bool AddFolder(const std::string& path);  // with every missing parent
+  bool AddFile(const std::string& path, const std::string& data, std::uint32_t attributes = kAttrNormal);
+  std::optional<std::string> FileData(const std::string& path) const;
+  bool IsFolder(const std::string& path) const;
+  std::vector<std::string> FilePaths() const;  // every file, full path
+  std::size_t OpenHandleCount() const { return handles_.size(); }
+  std::size_t BytesHeld() const { return bytesHeld_; }
+  // Folders created through CreateDirectory, in order.
+  const std::vector<std::string>& CreatedFolders() const { return createdFolders_; }
+
+  std::string modulePath;  // empty: "<current folder>/setup/plfsetup"
+  struct Box {
+    std::string text;
+    std::string caption;
+  };
+  std::vector<Box> boxes;
+  long operations = 0;  // file-system operations made
+
+  FileHandle OpenFile(const std::string& path, Access access, Share share, Disposition disposition) override;
+  std::int32_t ReadFile(FileHandle h, void* buffer, std::int32_t count) override;
+  std::int32_t WriteFile(FileHandle h, const void* buffer, std::int32_t count) override;
+  std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) override;
+  bool SetEndOfFile(FileHandle h) override;
+  bool FlushFile(FileHandle h) override;
+  bool CloseFile(FileHandle h) override;
+  bool SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) override;
+  bool FindFirst(const std::string& pattern, FoundItem* first) override;
+  std::uint32_t GetAttributes(const std::string& path) override;
+  bool MoveFile(const std::string& from, const std::string& to) override;
+  bool DeleteFile(const std::string& path) override;
+  bool CreateDirectory(const std::string& path) override;
+  std::string FullPath(const std::string& name) override;
+  std::string ModulePath() override;
+  std::string ScriptPath(const std::string& path) override;
+  const char* PathDelimiters() override;
+  char PathSeparator() override;
+  void InitMessageQueue() override {}
+  std::uintptr_t GetActiveWindow() override { return 0; }
+  void SetActiveWindow(std::uintptr_t) override {}
+  int MessageBox(std::uintptr_t owner, const std::string& text, const std::string& caption,
+                 std::uint32_t style) override;
+
+ private:
+  struct Node {
+    bool folder = false;
+    std::string name;  // the last part as it was given
+    std::string data;
+    std::uint32_t attributes = kAttrNormal;
+    std::int64_t lastWriteTime = 0;
+  };
+  struct Open {
+    std::string key;
+    std::int64_t position = 0;
+    Access access = Access::Read;
+    Share share = Share::None;
+  };
+  // A path resolved against the current folder: its key (the levels'
+  // keys joined with "/"), its parent's key, and the last part as given.
+  struct Resolved {
+    bool valid = false;
+    std::string key;
+    std::string parentKey;  // empty for a root
+    std::string name;
+    std::string display;  // the full path, names as given
+    bool trailingSeparator = false;
+    bool dotted = false;  // POSIX: ends in "." or "..", which name no new item
+  };
+
+  Resolved Resolve(const std::string& path) const;
+  std::string KeyPart(const std::string& part) const;
+  bool ValidName(const std::string& name) const;
+  bool IsSeparator(char c) const;
+  Node* Find(const std::string& key);
+  const Node* Find(const std::string& key) const;
+  bool IsOpen(const std::string& key) const;
+  bool SharingAllows(const std::string& key, Access access, Share share) const;
+  std::string DisplayPath(const std::string& key) const;
+  Open* Handle(FileHandle h);
+  std::vector<std::string> Children(const std::string& folderKey) const;
+
+  Notation notation_;
+  std::size_t capacity_;
+  std::size_t bytesHeld_ = 0;
+  std::map<std::string, Node> nodes_;  // by key: the parts joined with "/"
+  std::map<FileHandle, Open> handles_;
+  FileHandle nextHandle_ = 100;
+  std::vector<std::string> createdFolders_;
+};
+
+}  // namespace plf::test

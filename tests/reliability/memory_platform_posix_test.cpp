@@ -1,0 +1,172 @@
+// The in-memory file system that the fuzzers run on must answer as the real
+// platform layer does, or the fuzzers would explore a system that does not
+// exist. The same steps run on both; every answer must agree.
+#include "memory_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace plf::test {
+namespace {
+
+// Runs steps against one platform whose files live under `base`.
+class Driver {
+ public:
+  Driver(Platform& p, std::string base) : p_(p), base_(std::move(base)) {}
+  std::string Path(const std::string& rel) const { return base_ + "/" + rel; }
+
+  std::string Create(const std::string& rel, Disposition d, const std::string& data) {
+    const FileHandle h = p_.OpenFile(Path(rel), Access::ReadWrite, Share::None, d);
+    if (h == kInvalidHandle) return "refused";
+    const std::int32_t n = p_.WriteFile(h, data.data(), static_cast<std::int32_t>(data.size()));
+    p_.CloseFile(h);
+    return "wrote " + std::to_string(n);
+  }
+  std::string Open(const std::string& rel, Access a) {
+    const FileHandle h = p_.OpenFile(Path(rel), a, Share::Read, Disposition::OpenExisting);
+    if (h == kInvalidHandle) return "refused";
+    char buffer[64];
+    const std::int32_t n = p_.ReadFile(h, buffer, sizeof buffer);
+    p_.CloseFile(h);
+    return n < 0 ? "read failed" : "read " + std::string(buffer, static_cast<std::size_t>(n));
+  }
+  std::string Attributes(const std::string& rel) {
+    const std::uint32_t a = p_.GetAttributes(Path(rel));
+    if (a == kInvalidAttributes) return "nothing";
+    return std::string((a & kAttrDirectory) ? "folder" : "file") + ((a & kAttrReadOnly) ? " read-only" : "");
+  }
+  std::string Find(const std::string& rel) {
+    FoundItem item;
+    if (!p_.FindFirst(Path(rel), &item)) return "not found";
+    return item.IsDirectory() ? "folder" : "file";
+  }
+  std::string Bool(bool b) { return b ? "yes" : "no"; }
+
+  Platform& p_;
+  std::string base_;
+  std::function<void(const std::string&)> makeReadOnly;
+};
+
+struct Step {
+  const char* what;
+  std::function<std::string(Driver&)> run;
+};
+
+TEST(MemoryPlatform, AnswersAsTheRealPlatformDoes) {
+  const std::vector<Step> steps = {
+      {"make a folder", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("a"))); }},
+      {"make it again", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("a"))); }},
+      {"make below a missing folder", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("x/y"))); }},
+      {"make through a missing folder", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("x/../c"))); }},
+      {"make a folder's \".\"", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("a/."))); }},
+      {"make through \"..\"", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("a/../c"))) + d.Attributes("c"); }},
+      {"create new", [](Driver& d) { return d.Create("a/f.txt", Disposition::CreateNew, "hello"); }},
+      {"create new over a file", [](Driver& d) { return d.Create("a/f.txt", Disposition::CreateNew, "x"); }},
+      {"create in a missing folder", [](Driver& d) { return d.Create("q/f.txt", Disposition::CreateAlways, "x"); }},
+      {"open a missing file", [](Driver& d) { return d.Open("a/missing", Access::Read); }},
+      {"open a folder", [](Driver& d) { return d.Open("a", Access::Read); }},
+      {"read a file", [](Driver& d) { return d.Open("a/f.txt", Access::Read); }},
+      {"read through a write handle", [](Driver& d) { return d.Open("a/f.txt", Access::Write); }},
+      {"rename", [](Driver& d) { return d.Bool(d.p_.MoveFile(d.Path("a/f.txt"), d.Path("a/g.txt"))); }},
+      {"the old name is gone", [](Driver& d) { return d.Attributes("a/f.txt"); }},
+      {"second file", [](Driver& d) { return d.Create("a/h.txt", Disposition::CreateAlways, "h"); }},
+      {"rename onto a file", [](Driver& d) { return d.Bool(d.p_.MoveFile(d.Path("a/g.txt"), d.Path("a/h.txt"))); }},
+      {"both unchanged", [](Driver& d) { return d.Open("a/g.txt", Access::Read) + d.Open("a/h.txt", Access::Read); }},
+      {"rename a missing file", [](Driver& d) { return d.Bool(d.p_.MoveFile(d.Path("a/z"), d.Path("a/y"))); }},
+      {"delete a folder", [](Driver& d) { return d.Bool(d.p_.DeleteFile(d.Path("a"))); }},
+      {"delete a missing file", [](Driver& d) { return d.Bool(d.p_.DeleteFile(d.Path("a/z"))); }},
+      {"make read-only",
+       [](Driver& d) {
+         d.makeReadOnly(d.Path("a/h.txt"));
+         return d.Attributes("a/h.txt");
+       }},
+      {"delete a read-only file", [](Driver& d) { return d.Bool(d.p_.DeleteFile(d.Path("a/h.txt"))); }},
+      {"write a read-only file", [](Driver& d) { return d.Open("a/h.txt", Access::ReadWrite); }},
+      {"recreate a read-only file", [](Driver& d) { return d.Create("a/h.txt", Disposition::CreateAlways, "x"); }},
+      {"read a read-only file", [](Driver& d) { return d.Open("a/h.txt", Access::Read); }},
+      {"attributes of a folder", [](Driver& d) { return d.Attributes("a"); }},
+      {"attributes of nothing", [](Driver& d) { return d.Attributes("nothing"); }},
+      {"file with a separator after it", [](Driver& d) { return d.Attributes("a/g.txt/"); }},
+      {"find a file", [](Driver& d) { return d.Find("a/g.txt"); }},
+      {"find a folder", [](Driver& d) { return d.Find("a"); }},
+      {"find a folder with a separator", [](Driver& d) { return d.Find("a/"); }},
+      {"find a file with a separator", [](Driver& d) { return d.Find("a/g.txt/"); }},
+      {"find by wildcard", [](Driver& d) { return d.Find("a/g.*") + " " + d.Find("a/?.txt") + " " + d.Find("a/*.dat"); }},
+      {"find in a missing folder", [](Driver& d) { return d.Find("m/*"); }},
+      {"rename a folder", [](Driver& d) { return d.Bool(d.p_.MoveFile(d.Path("a"), d.Path("b"))); }},
+      {"its files moved along", [](Driver& d) { return d.Open("b/g.txt", Access::Read) + " " + d.Attributes("a"); }},
+      {"rename a folder into itself", [](Driver& d) { return d.Bool(d.p_.MoveFile(d.Path("b"), d.Path("b/c"))); }},
+      {"recreate truncates",
+       [](Driver& d) { return d.Create("b/g.txt", Disposition::CreateAlways, "new") + d.Open("b/g.txt", Access::Read); }},
+      {"seek past the end, write, cut",
+       [](Driver& d) {
+         const FileHandle h = d.p_.OpenFile(d.Path("b/s"), Access::ReadWrite, Share::None, Disposition::CreateAlways);
+         std::string r = std::to_string(d.p_.SeekFile(h, 3, 0));
+         r += " " + std::to_string(d.p_.WriteFile(h, "x", 1));
+         r += " " + std::to_string(d.p_.SeekFile(h, 0, 2));
+         r += " " + std::to_string(d.p_.SeekFile(h, -10, 1));
+         r += " " + std::to_string(d.p_.SeekFile(h, 2, 0));
+         r += " " + d.Bool(d.p_.SetEndOfFile(h));
+         r += " " + std::to_string(d.p_.SeekFile(h, 0, 2));
+         d.p_.CloseFile(h);
+         return r + " " + std::to_string(d.Open("b/s", Access::Read).size());
+       }},
+  };
+
+  TempDir real;
+  MemoryPlatform memory(MemoryPlatform::Notation::Posix);
+  Driver onDisk(DefaultPlatform(), real.Path());
+  Driver inMemory(memory, memory.CurrentFolder());
+  onDisk.makeReadOnly = [](const std::string& path) { MakeReadOnly(path, true); };
+  inMemory.makeReadOnly = [&memory](const std::string& path) {
+    const std::string data = *memory.FileData(path);
+    memory.DeleteFile(path);
+    memory.AddFile(path, data, kAttrNormal | kAttrReadOnly);
+  };
+  for (const Step& step : steps) EXPECT_EQ(step.run(inMemory), step.run(onDisk)) << step.what;
+  EXPECT_EQ(memory.OpenHandleCount(), 0u);
+}
+
+TEST(MemoryPlatform, WindowsNamesIgnoreCaseAndTrailingDots) {
+  MemoryPlatform m(MemoryPlatform::Notation::Windows);
+  ASSERT_TRUE(m.AddFolder("C:\\App\\Sub"));
+  ASSERT_TRUE(m.AddFile("c:\\app\\sub\\README_OLD.", "x"));
+  EXPECT_EQ(m.FileData("C:\\APP\\SUB\\readme_old"), "x");
+  EXPECT_EQ(m.FullPath("c:\\app\\sub\\..\\x.txt"), "C:\\app\\x.txt");
+  EXPECT_EQ(m.FullPath("rel.txt"), "C:\\mem\\cwd\\rel.txt");
+  FoundItem item;
+  EXPECT_TRUE(m.FindFirst("C:\\app\\sub\\*_old", &item));
+  EXPECT_FALSE(m.MoveFile("C:\\app\\sub\\readme_old", "C:\\APP\\SUB\\README_OLD"));
+  EXPECT_TRUE(m.MoveFile("C:\\app\\sub\\readme_old", "C:\\app\\sub\\readme_old"));  // case only
+  EXPECT_EQ(m.FilePaths(), std::vector<std::string>{"C:\\App\\Sub\\readme_old"});
+  EXPECT_FALSE(m.CreateDirectory("D:\\x"));
+  EXPECT_FALSE(m.CreateDirectory("C:\\app\\a:b"));
+  EXPECT_EQ(m.OpenFile("C:\\app\\a?b", Access::ReadWrite, Share::None, Disposition::CreateAlways), kInvalidHandle);
+}
+
+TEST(MemoryPlatform, SharingFullDiskAndOpenFiles) {
+  MemoryPlatform m(MemoryPlatform::Notation::Posix, 10);
+  const FileHandle reader = m.OpenFile("/mem/cwd/p", Access::ReadWrite, Share::Read, Disposition::CreateNew);
+  ASSERT_NE(reader, kInvalidHandle);
+  EXPECT_EQ(m.OpenFile("/mem/cwd/p", Access::Read, Share::Read, Disposition::OpenExisting), kInvalidHandle)
+      << "a reader must share the writing of the first opener";
+  const FileHandle second = m.OpenFile("/mem/cwd/p", Access::Read, Share::ReadWrite, Disposition::OpenExisting);
+  EXPECT_NE(second, kInvalidHandle);
+  EXPECT_TRUE(m.CloseFile(second));
+  EXPECT_FALSE(m.CloseFile(second));
+  EXPECT_FALSE(m.DeleteFile("/mem/cwd/p"));
+  EXPECT_FALSE(m.MoveFile("/mem/cwd", "/mem/other"));  // holds an open file
+  EXPECT_EQ(m.WriteFile(reader, "0123456789abc", 13), 10);
+  EXPECT_EQ(m.WriteFile(reader, "d", 1), -1);
+  EXPECT_TRUE(m.CloseFile(reader));
+  EXPECT_TRUE(m.DeleteFile("/mem/cwd/p"));
+  EXPECT_EQ(m.BytesHeld(), 0u);
+}
+
+}  // namespace
+}  // namespace plf::test
