@@ -1,5 +1,6 @@
 #include "package/preload_reader.h"
 
+#include <limits>
 #include <string>
 
 #include "runtime/calendar.h"
@@ -11,8 +12,88 @@
 namespace plf {
 
 namespace {
+
 constexpr std::uint16_t kReadSharedMode = 0x20;  // read; others may read, not write
+
+// Printable ASCII: for such names the locale comparison with case ignored
+// calls two names equal only when they agree with a-z folded to A-Z.
+// Beyond it the locale may equate names that folding keeps apart: "ß" and
+// "ss", characters that it ignores altogether.
+bool IsPlainName(const std::string& name) {
+  for (char c : name)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+
+unsigned char FoldAscii(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+}
+
+std::uint32_t FoldedHash(const std::string& name) {
+  std::uint32_t h = 2166136261u;  // FNV-1a
+  for (char c : name) h = (h ^ FoldAscii(c)) * 16777619u;
+  return h;
+}
+
+bool SameFolded(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
+
 }  // namespace
+
+// --- TPackageFileStream --------------------------------------------------------
+
+TPackageFileStream::TPackageFileStream(const std::string& fileName) : TFileStream(fileName, kReadSharedMode) {}
+
+std::int32_t TPackageFileStream::Read(void* buffer, std::int32_t count) {
+  if (count <= 0) return 0;
+  if (filePosition_ != position_) {
+    const std::int64_t p = Sys().SeekFile(handle_, position_, 0);
+    if (p != position_) {
+      filePosition_ = -1;
+      return 0;
+    }
+    filePosition_ = p;
+  }
+  std::int32_t n = Sys().ReadFile(handle_, buffer, count);
+  if (n <= 0) {
+    if (n < 0) filePosition_ = -1;  // where a failed read leaves it is not said
+    return 0;
+  }
+  if (n > count) n = count;
+  position_ += n;
+  filePosition_ += n;
+  return n;
+}
+
+std::int32_t TPackageFileStream::Seek(std::int32_t offset, std::uint16_t origin) {
+  std::int64_t base = 0;
+  switch (origin) {
+    case 0: break;
+    case 1: base = position_; break;
+    case 2:
+      if (size_ < 0) {
+        const std::int64_t end = Sys().SeekFile(handle_, 0, 2);
+        if (end < 0) {
+          filePosition_ = -1;
+          return -1;
+        }
+        size_ = end;
+        filePosition_ = end;
+      }
+      base = size_;
+      break;
+    default: return -1;
+  }
+  const std::int64_t p = base + offset;
+  if (p < 0 || p > std::numeric_limits<std::int32_t>::max()) return -1;
+  position_ = p;
+  return static_cast<std::int32_t>(p);
+}
 
 // --- TPreLoadObject ------------------------------------------------------------
 
@@ -20,7 +101,7 @@ TPreLoadObject::TPreLoadObject(const std::string& fileName) {
   try {
     fileName_ = Sys().FullPath(fileName);
     entries_ = new TStringList();
-    stream_ = new TFileStream(fileName, kReadSharedMode);
+    stream_ = new TPackageFileStream(fileName);
 
     std::uint8_t header[kFileHeaderSize];
     stream_->ReadExact(header, kFileHeaderSize);
@@ -80,6 +161,30 @@ void TPreLoadObject::LoadDirectory() {
     entries_->Add(record->name, record.get());
     record.release();
   }
+  BuildNameIndex();
+}
+
+void TPreLoadObject::BuildNameIndex() {
+  const int count = entries_->Count();
+  std::size_t slots = 8;
+  while (slots < 2 * static_cast<std::size_t>(count)) slots *= 2;
+  nameSlots_.assign(slots, -1);
+  unusualNames_.clear();
+  for (int i = 0; i < count; ++i) {
+    const std::string& name = entries_->Strings(i);
+    if (!IsPlainName(name)) {
+      unusualNames_.push_back(i);
+      continue;
+    }
+    // Linear probing; a key already held keeps its first index.
+    for (std::size_t slot = FoldedHash(name) & (slots - 1);; slot = (slot + 1) & (slots - 1)) {
+      if (nameSlots_[slot] < 0) {
+        nameSlots_[slot] = i;
+        break;
+      }
+      if (SameFolded(entries_->Strings(nameSlots_[slot]), name)) break;
+    }
+  }
 }
 
 bool TPreLoadObject::AtEndOfFile() {
@@ -96,11 +201,37 @@ const TPreLoadEntry& TPreLoadObject::Entry(int index) const {
 
 const std::string& TPreLoadObject::EntryName(int index) const { return entries_->Strings(index); }
 
-int TPreLoadObject::FindEntry(const std::string& name) const {
+bool TPreLoadObject::EntryNameEquals(int index, const std::string& name) const {
+  return Sys().CompareTextLocale(entries_->Strings(index), name) == 0;
+}
+
+int TPreLoadObject::ScanEntries(const std::string& name) const {
   const int count = entries_->Count();
   for (int i = 0; i < count; ++i)
-    if (Sys().CompareTextLocale(entries_->Strings(i), name) == 0) return i;
+    if (EntryNameEquals(i, name)) return i;
   return -1;
+}
+
+int TPreLoadObject::IndexedCandidate(const std::string& name) const {
+  const std::size_t mask = nameSlots_.size() - 1;
+  for (std::size_t slot = FoldedHash(name) & mask;; slot = (slot + 1) & mask) {
+    const std::int32_t index = nameSlots_[slot];
+    if (index < 0 || SameFolded(entries_->Strings(index), name)) return index;
+  }
+}
+
+int TPreLoadObject::FindEntry(const std::string& name) const {
+  if (nameSlots_.empty() || !IsPlainName(name)) return ScanEntries(name);
+  const int candidate = IndexedCandidate(name);
+  // An unusual name before the candidate may still be the first equal one.
+  for (const std::int32_t index : unusualNames_) {
+    if (candidate >= 0 && index > candidate) break;
+    if (EntryNameEquals(index, name)) return index;
+  }
+  if (candidate >= 0 && EntryNameEquals(candidate, name)) return candidate;
+  // A miss, or a locale that sees the letters differently: the whole walk
+  // decides.
+  return ScanEntries(name);
 }
 
 double TPreLoadObject::EntryDate(int index) const { return DecodePackedDate(Entry(index).date); }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "package/records.h"
 #include "package/zlib_stream.h"
@@ -23,6 +24,31 @@ class TStringList;
 inline constexpr const char kSBadVersion[] = "Špatná verze inicializačního souboru!";
 inline constexpr const char kSDamagedPackage[] = "Inicializační soubor je poškozen!";
 
+// The package file, opened for reading with writers shut out (mode 0x20),
+// so neither its size nor its bytes change while it is open. Its position
+// and size are kept here, so that the entry windows, which ask for both
+// before every read, cost no system call; the file is positioned only when
+// a read needs it somewhere else than where the last read ended. A failed
+// positioning makes that read give 0 bytes. Writing fails, as on any file
+// opened for reading.
+class TPackageFileStream : public TFileStream {
+  PLF_DECLARE_CLASS(TPackageFileStream, TFileStream)
+
+ public:
+  // EFOpenError "Nelze otevřít soubor %s" when the file cannot be opened.
+  explicit TPackageFileStream(const std::string& fileName);
+
+  std::int32_t Read(void* buffer, std::int32_t count) override;
+  // Moves only the kept position; -1 (position unchanged) for a negative
+  // target, one past 32 bits, or a size that cannot be had.
+  std::int32_t Seek(std::int32_t offset, std::uint16_t origin) override;
+
+ private:
+  std::int64_t position_ = 0;
+  std::int64_t filePosition_ = 0;  // the handle's own position; -1 unknown
+  std::int64_t size_ = -1;         // -1 until asked for
+};
+
 // An open package and its directory, in file order (duplicates kept).
 class TPreLoadObject : public TObject {
   PLF_DECLARE_CLASS(TPreLoadObject, TObject)
@@ -33,7 +59,9 @@ class TPreLoadObject : public TObject {
   TPreLoadObject& operator=(const TPreLoadObject&) = delete;
 
   // The first index whose name equals `name` in the locale comparison with
-  // case ignored, or -1.
+  // case ignored, or -1. Names of printable ASCII are looked up in an index
+  // built at load; the locale comparison still judges every answer, and
+  // whatever the index cannot vouch for is found by walking the directory.
   int FindEntry(const std::string& name) const;
   // The entry's date as whole days (OLE date), 0 for no date. A bad index
   // raises EStringListError "List index out of bounds (<index>)".
@@ -63,6 +91,10 @@ class TPreLoadObject : public TObject {
 
  private:
   void LoadDirectory();
+  void BuildNameIndex();
+  int IndexedCandidate(const std::string& name) const;
+  bool EntryNameEquals(int index, const std::string& name) const;
+  int ScanEntries(const std::string& name) const;
   bool AtEndOfFile();
   void ClearEntries();
   void Release();
@@ -72,6 +104,12 @@ class TPreLoadObject : public TObject {
   std::int32_t directoryOffset_ = 0;
   std::uint32_t directoryValue_ = 0;
   TStringList* entries_ = nullptr;  // names; each holds its TPreLoadEntry
+  // Open addressing over the printable-ASCII names, keyed by the name with
+  // a-z folded: each key's first index; -1 marks a free slot.
+  std::vector<std::int32_t> nameSlots_;
+  // Indices (ascending) of the other names, which letter folding alone
+  // cannot match.
+  std::vector<std::int32_t> unusualNames_;
 };
 
 class TPreLoadReader : public TPreLoadObject {

@@ -1,0 +1,190 @@
+// The package file keeps its position and size itself and positions the
+// file only for a read that needs it: the same bytes as a plain file stream,
+// without the system calls that the entry windows would otherwise cost.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "package/package_writer.h"
+#include "package/preload_reader.h"
+#include "package_bytes.h"
+#include "support/test_support.h"
+
+namespace plf::test {
+namespace {
+
+// Counts the positioning and reading calls; fails the next ones when asked.
+class FileCalls : public PlatformWrapper {
+ public:
+  FileCalls() : PlatformWrapper(DefaultPlatform()) {}
+  int seeks = 0;
+  int reads = 0;
+  bool failNextSeek = false;
+  bool failNextRead = false;
+  std::int64_t SeekFile(FileHandle h, std::int64_t o, int origin) override {
+    ++seeks;
+    if (failNextSeek) {
+      failNextSeek = false;
+      return -1;
+    }
+    return Inner().SeekFile(h, o, origin);
+  }
+  std::int32_t ReadFile(FileHandle h, void* b, std::int32_t n) override {
+    ++reads;
+    if (failNextRead) {
+      failNextRead = false;
+      return -1;
+    }
+    return Inner().ReadFile(h, b, n);
+  }
+};
+
+std::string ReadSome(TStream& s, std::int32_t count) {
+  std::string out(static_cast<std::size_t>(count), '\0');
+  const std::int32_t n = s.Read(&out[0], count);
+  out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return out;
+}
+
+TEST(PackageFileStream, SeeksAndReadsLikeTheFile) {
+  TempDir dir;
+  const std::string bytes = PatternBytes(100, 3);
+  WriteFileBytes(dir / "f", bytes);
+  TPackageFileStream s(dir / "f");
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  struct Case {
+    std::int32_t offset;
+    std::uint16_t origin;
+    std::int32_t result;    // what Seek returns
+    std::int32_t position;  // where the next read starts
+  } cases[] = {
+      {10, 0, 10, 10},   {5, 1, 15, 15},    {0, 2, 100, 100}, {-1, 2, 99, 99}, {-1, 0, -1, 99},
+      {-200, 1, -1, 99}, {10, 2, 110, 110}, {3, 3, -1, 110},  {0, 0, 0, 0},    {kMax, 1, kMax, kMax},
+      {1, 1, -1, kMax},  {42, 0, 42, 42},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.offset) + " from " + std::to_string(c.origin));
+    EXPECT_EQ(s.Seek(c.offset, c.origin), c.result);
+    EXPECT_EQ(s.Position(), c.position);
+    const std::string expected = c.position < 100 ? bytes.substr(static_cast<std::size_t>(c.position), 7) : "";
+    EXPECT_EQ(ReadSome(s, 7), expected);
+    s.Seek(c.position, 0);  // the read moved on; the next case starts here
+  }
+  EXPECT_EQ(s.Size(), 100);
+  EXPECT_EQ(s.Write("x", 1), 0);  // opened for reading
+  EXPECT_EQ(ReadFileBytes(dir / "f"), bytes);
+}
+
+TEST(PackageFileStream, PositionsTheFileOnlyWhenAReadNeedsIt) {
+  TempDir dir;
+  const std::string bytes = PatternBytes(1000, 4);
+  WriteFileBytes(dir / "f", bytes);
+  FileCalls calls;
+  ScopedPlatform use(calls);
+  TPackageFileStream s(dir / "f");
+
+  EXPECT_EQ(ReadSome(s, 10), bytes.substr(0, 10));
+  EXPECT_EQ(calls.seeks, 0);
+  // What a window asks before each read: position, size, position back.
+  // Only the first size costs calls: finding the end, and coming back.
+  for (int i = 0; i < 5; ++i) {
+    const std::int32_t at = s.Seek(0, 1);
+    EXPECT_EQ(s.Seek(0, 2), 1000);
+    s.Seek(at, 0);
+    EXPECT_EQ(ReadSome(s, 10), bytes.substr(static_cast<std::size_t>(at), 10));
+  }
+  EXPECT_EQ(calls.seeks, 2);
+
+  s.Seek(500, 0);
+  EXPECT_EQ(ReadSome(s, 10), bytes.substr(500, 10));
+  EXPECT_EQ(calls.seeks, 3);
+  EXPECT_EQ(calls.reads, 7);
+}
+
+TEST(PackageFileStream, AFailedCallGivesNothingAndTheNextReadRecovers) {
+  TempDir dir;
+  const std::string bytes = PatternBytes(1000, 5);
+  WriteFileBytes(dir / "f", bytes);
+  FileCalls calls;
+  ScopedPlatform use(calls);
+  TPackageFileStream s(dir / "f");
+
+  s.Seek(300, 0);
+  calls.failNextSeek = true;
+  EXPECT_EQ(ReadSome(s, 10), "");  // never the bytes at the old place
+  EXPECT_EQ(s.Position(), 300);
+  EXPECT_EQ(ReadSome(s, 10), bytes.substr(300, 10));
+
+  calls.failNextRead = true;
+  EXPECT_EQ(ReadSome(s, 10), "");
+  EXPECT_EQ(s.Position(), 310);
+  const int seeksBefore = calls.seeks;
+  EXPECT_EQ(ReadSome(s, 10), bytes.substr(310, 10));
+  EXPECT_EQ(calls.seeks, seeksBefore + 1);  // where a failed read left the file is not trusted
+
+  calls.failNextSeek = true;
+  EXPECT_EQ(s.Seek(0, 2), -1);  // the size cannot be had
+  EXPECT_EQ(s.Seek(0, 2), 1000);
+  EXPECT_EQ(ReadSome(s, 10), "");
+  s.Seek(990, 0);
+  EXPECT_EQ(ReadSome(s, 20), bytes.substr(990));
+}
+
+TEST(PackageFileStream, EntriesReadInTurnThroughTheSharedFile) {
+  TempDir dir;
+  const std::string a = PatternBytes(200000, 6), b = PatternBytes(150000, 7);
+  {
+    TPackageWriter writer(dir / "p.plf");
+    writer.AddBuffer("a", a.data(), a.size());
+    writer.AddBuffer("b", b.data(), b.size());
+    writer.Finish();
+  }
+  TPreLoadReader reader(dir / "p.plf");
+  std::unique_ptr<TStream> sa, sb;
+  std::int32_t na = 0, nb = 0;
+  ASSERT_TRUE(reader.OpenEntry(0, &sa, &na));
+  ASSERT_TRUE(reader.OpenEntry(1, &sb, &nb));
+  std::string ra, rb;
+  for (int turn = 0; turn < 200; ++turn) {
+    ra += ReadSome(*sa, 1000 + turn);
+    rb += ReadSome(*sb, 700 + turn);
+  }
+  ra += ReadSome(*sa, 300000);
+  rb += ReadSome(*sb, 300000);
+  EXPECT_TRUE(ra == a);
+  EXPECT_TRUE(rb == b);
+}
+
+// Entries stored one after the other and read in that order, as an install
+// reads them, cost no positioning of the file at all after the first.
+TEST(PackageFileStream, ReadingEntriesInOrderNeedsNoSeeks) {
+  TempDir dir;
+  constexpr int kEntries = 50;
+  {
+    TPackageWriter writer(dir / "p.plf");
+    for (int i = 0; i < kEntries; ++i) {
+      const std::string data = PatternBytes(3000 + 100 * static_cast<std::size_t>(i), static_cast<std::uint32_t>(i));
+      writer.AddBuffer("e" + std::to_string(i), data.data(), data.size());
+    }
+    writer.Finish();
+  }
+  FileCalls calls;
+  ScopedPlatform use(calls);
+  TPreLoadReader reader(dir / "p.plf");
+  const int seeksAtOpen = calls.seeks;
+  for (int i = 0; i < kEntries; ++i) {
+    std::unique_ptr<TStream> s;
+    std::int32_t size = 0;
+    ASSERT_TRUE(reader.OpenEntry(reader.FindEntry("e" + std::to_string(i)), &s, &size));
+    ASSERT_EQ(ReadSome(*s, size), PatternBytes(static_cast<std::size_t>(size), static_cast<std::uint32_t>(i)));
+    EXPECT_EQ(ReadSome(*s, 100), "");
+  }
+  // The size, asked by the first window, and the way back from the end.
+  EXPECT_LE(calls.seeks - seeksAtOpen, 2);
+}
+
+}  // namespace
+}  // namespace plf::test
