@@ -10,6 +10,10 @@
 #       scratch folder, without the few names that differ only in letter
 #       case, which a package cannot hold twice)
 # RUNS: runs of each command (default 3)
+#
+# The first line of results says how much of two cores the machine gave the
+# benchmark; on a machine busy with other work the ratios mean little. As
+# root, `chrt -f 1 bench/pack_bench.sh` runs it ahead of other processes.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

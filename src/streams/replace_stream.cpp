@@ -66,7 +66,7 @@ TReplaceStream::Opened TReplaceStream::OpenTarget(const std::string& fileName, c
 TReplaceStream::TReplaceStream(const std::string& fileName, const std::string& avoid)
     : TReplaceStream(OpenTarget(fileName, avoid), fileName) {}
 
-TReplaceStream::TReplaceStream(Opened opened, const std::string& fileName)
+TReplaceStream::TReplaceStream(const Opened& opened, const std::string& fileName)
     : TFileStream(AdoptHandle{}, opened.tempName, opened.handle),
       targetName_(fileName),
       tempName_(opened.tempName),

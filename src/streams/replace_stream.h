@@ -53,7 +53,7 @@ class TReplaceStream : public TFileStream {
     bool targetExisted = false;
   };
   static Opened OpenTarget(const std::string& fileName, const std::string& avoid);
-  TReplaceStream(Opened opened, const std::string& fileName);
+  TReplaceStream(const Opened& opened, const std::string& fileName);
 
   std::string targetName_;
   std::string tempName_;

@@ -20,7 +20,11 @@ namespace {
 constexpr std::size_t kReadPiece = std::size_t{256} << 10;
 constexpr std::size_t kChunk = std::size_t{256} << 10;
 constexpr std::int64_t kEntryLimit = std::numeric_limits<std::int32_t>::max();
-constexpr unsigned kWaitingPerThread = 4;
+// Finished entries may wait for their turn up to this count, and up to this
+// many bytes of compressed data per thread: enough that a writer thread
+// which gets the processor late (a busy machine) does not stall the others.
+constexpr std::size_t kMostWaiting = 256;
+constexpr std::size_t kWaitingBytesPerThread = std::size_t{8} << 20;
 constexpr int kSpillAttempts = 8;
 
 std::string Quoted(const std::string& ansi) { return "\"" + Sys().AnsiToUtf8(ansi) + "\""; }
@@ -151,6 +155,9 @@ class BufferedEntry final : public Sink {
     return true;
   }
 
+  // Compressed bytes held in memory.
+  std::size_t MemoryBytes() const { return memoryBytes_; }
+
   // Appends the bytes to the writer's open entry, in order.
   void Replay(TPackageWriter& writer) {
     for (const auto& chunk : chunks_) writer.AppendCompressed(chunk.data(), chunk.size());
@@ -189,6 +196,7 @@ class BufferedEntry final : public Sink {
       if (!WriteSpill(chunk.data(), chunk.size(), error)) return false;
     chunks_.clear();
     chunks_.shrink_to_fit();
+    memoryBytes_ = 0;
     return true;
   }
 
@@ -237,7 +245,7 @@ class Pipeline {
  public:
   Pipeline(TPackageWriter& writer, const std::vector<PackItem>& items, const PackOptions& options)
       : writer_(writer), items_(items), options_(options), slots_(items.size()),
-        window_(static_cast<std::size_t>(options.jobs) * kWaitingPerThread) {}
+        byteBudget_(static_cast<std::size_t>(options.jobs) * kWaitingBytesPerThread) {}
 
   ~Pipeline() {
     {
@@ -269,6 +277,7 @@ class Pipeline {
       const std::int64_t uncompressed = entry.uncompressed;
       {
         std::lock_guard<std::mutex> lock(mutex_);
+        waitingBytes_ -= entry.MemoryBytes();
         slots_[i].reset();
         written_ = i + 1;
       }
@@ -284,7 +293,9 @@ class Pipeline {
       std::size_t i;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || next_ >= items_.size() || next_ < written_ + window_; });
+        changed_.wait(lock, [&] {
+          return stop_ || next_ >= items_.size() || (next_ < written_ + kMostWaiting && waitingBytes_ < byteBudget_);
+        });
         if (stop_ || next_ >= items_.size()) return;
         i = next_++;
         slots_[i] = std::make_unique<BufferedEntry>(SpillFileName(writer_.FileName(), i), options_.memoryPerEntry);
@@ -296,11 +307,15 @@ class Pipeline {
       std::int64_t uncompressed = 0;
       if (!compressor.Compress(items_[i].path, *entry, &uncompressed, &error)) entry->failure = error;
       entry->uncompressed = uncompressed;
+      bool awaited;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         entry->done = true;
+        waitingBytes_ += entry->MemoryBytes();
+        awaited = i == written_;
       }
-      changed_.notify_all();
+      // Only the entry the writer waits for is worth waking it.
+      if (awaited) changed_.notify_all();
     }
   }
 
@@ -308,12 +323,13 @@ class Pipeline {
   const std::vector<PackItem>& items_;
   const PackOptions& options_;
   std::vector<std::unique_ptr<BufferedEntry>> slots_;
-  std::size_t window_;
+  std::size_t byteBudget_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
   std::size_t next_ = 0;
   std::size_t written_ = 0;
+  std::size_t waitingBytes_ = 0;  // in memory, finished and not yet written
   bool stop_ = false;
   std::vector<std::thread> threads_;
 };

@@ -1,11 +1,11 @@
 // Files compressed on several threads and appended to a package in the order
 // given, so that the package is the same byte for byte whatever the number
 // of threads. Each thread compresses one file at a time into a buffer of its
-// own; a few finished entries may wait for their turn (four per thread), and
-// an entry whose compressed data outgrows its buffer continues in a
-// temporary file beside the package, so memory stays bounded however large
-// the files are. The threads touch no object of the system's classes, only
-// zlib and the platform's file calls.
+// own; finished entries wait for their turn (at most 256 of them, holding at
+// most 8 MiB of compressed data per thread), and an entry whose compressed
+// data outgrows its buffer continues in a temporary file beside the package,
+// so memory stays bounded however large the files are. The threads touch no
+// object of the system's classes, only zlib and the platform's file calls.
 #pragma once
 
 #include <cstddef>
