@@ -370,12 +370,23 @@ void FuzzPackage(const std::uint8_t* data, std::size_t size) {
 void FuzzScript(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   ExerciseScriptLookups(text);
-  for (auto notation : {MemoryPlatform::Notation::Posix, MemoryPlatform::Notation::Windows}) {
+  // Each notation once; then the first again with one of its operations
+  // failing, chosen by the script's bytes.
+  std::uint32_t hash = 2166136261u;
+  for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  long operations = 0;
+  const std::pair<MemoryPlatform::Notation, bool> runs[] = {{MemoryPlatform::Notation::Posix, false},
+                                                            {MemoryPlatform::Notation::Windows, false},
+                                                            {MemoryPlatform::Notation::Posix, true}};
+  for (const auto& [notation, withFault] : runs) {
     MemoryPlatform platform(notation, kDiskCapacity);
     LayOut(platform, text);
-    const std::vector<std::pair<std::string, std::string>> before = {
+    const long before = platform.operations;
+    if (withFault) platform.failAt = before + 1 + static_cast<long>(hash % static_cast<std::uint32_t>(operations));
+    const std::vector<std::pair<std::string, std::string>> files = {
         {"app/old.txt", "old"}, {"app/old_OLD.txt", "older"}, {"app/keep.txt", "keep"}, {"app/ro.txt", "read-only"}};
     RunInstaller(platform);
+    if (!withFault) operations = std::max(1L, platform.operations - before);
     Check(platform.FileData(platform.At("app/ro.txt")).value_or("read-only") == "read-only",
           "a read-only file was changed");
 
@@ -385,7 +396,7 @@ void FuzzScript(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::string> targets = FullTargets(platform, text);
     std::vector<std::string> contents;
     for (const std::string& path : platform.FilePaths()) contents.push_back(*platform.FileData(path));
-    for (const auto& file : before) {
+    for (const auto& file : files) {
       if (std::find(targets.begin(), targets.end(), Comparable(platform, platform.At(file.first))) != targets.end())
         continue;
       Check(std::find(contents.begin(), contents.end(), file.second) != contents.end(),

@@ -16,7 +16,7 @@ namespace plf::fuzz {
 void FuzzPackage(const std::uint8_t* data, std::size_t size);
 // An install script: parsed, every section and key looked up, then run
 // (verification and installation) from a package that holds it, once in
-// each path notation.
+// each path notation and once more with one file operation failing.
 void FuzzScript(const std::uint8_t* data, std::size_t size);
 // The TimeStamp rule: first byte picks a locale, the rest is the value.
 void FuzzTimeRule(const std::uint8_t* data, std::size_t size);

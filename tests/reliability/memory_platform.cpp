@@ -277,7 +277,7 @@ std::vector<std::string> MemoryPlatform::FilePaths() const {
 // --- Open files -------------------------------------------------------------------
 
 FileHandle MemoryPlatform::OpenFile(const std::string& path, Access access, Share share, Disposition disposition) {
-  ++operations;
+  if (Failing()) return kInvalidHandle;
   const Resolved r = Resolve(path);
   if (!r.valid || r.parentKey.empty() || r.trailingSeparator || r.dotted) return kInvalidHandle;
   Node* n = Find(r.key);
@@ -308,7 +308,7 @@ FileHandle MemoryPlatform::OpenFile(const std::string& path, Access access, Shar
 }
 
 std::int32_t MemoryPlatform::ReadFile(FileHandle h, void* buffer, std::int32_t count) {
-  ++operations;
+  if (Failing()) return -1;
   Open* o = Handle(h);
   if (o == nullptr || !Reads(o->access)) return -1;
   if (count <= 0) return 0;
@@ -322,10 +322,15 @@ std::int32_t MemoryPlatform::ReadFile(FileHandle h, void* buffer, std::int32_t c
 }
 
 std::int32_t MemoryPlatform::WriteFile(FileHandle h, const void* buffer, std::int32_t count) {
-  ++operations;
+  const bool failing = Failing();
   Open* o = Handle(h);
   if (o == nullptr || !Writes(o->access)) return -1;
   if (count <= 0) return 0;
+  if (failing) {
+    // A full disk takes part of the data.
+    if (count / 2 == 0) return -1;
+    count /= 2;
+  }
   Node* n = Find(o->key);
   const std::int64_t size = static_cast<std::int64_t>(n->data.size());
   std::int64_t end = std::min<std::int64_t>(o->position + count, kMaxFileSize);
@@ -347,7 +352,7 @@ std::int32_t MemoryPlatform::WriteFile(FileHandle h, const void* buffer, std::in
 }
 
 std::int64_t MemoryPlatform::SeekFile(FileHandle h, std::int64_t offset, int origin) {
-  ++operations;
+  if (Failing()) return -1;
   Open* o = Handle(h);
   if (o == nullptr) return -1;
   const std::int64_t size = static_cast<std::int64_t>(Find(o->key)->data.size());
@@ -366,7 +371,7 @@ std::int64_t MemoryPlatform::SeekFile(FileHandle h, std::int64_t offset, int ori
 }
 
 bool MemoryPlatform::SetEndOfFile(FileHandle h) {
-  ++operations;
+  if (Failing()) return false;
   Open* o = Handle(h);
   if (o == nullptr || !Writes(o->access) || o->position > kMaxFileSize) return false;
   Node* n = Find(o->key);
@@ -380,17 +385,17 @@ bool MemoryPlatform::SetEndOfFile(FileHandle h) {
 }
 
 bool MemoryPlatform::FlushFile(FileHandle h) {
-  ++operations;
-  return Handle(h) != nullptr;
+  return !Failing() && Handle(h) != nullptr;
 }
 
 bool MemoryPlatform::CloseFile(FileHandle h) {
-  ++operations;
-  return handles_.erase(h) == 1;
+  // A failed close still releases the handle.
+  const bool failing = Failing();
+  return handles_.erase(h) == 1 && !failing;
 }
 
 bool MemoryPlatform::SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) {
-  ++operations;
+  if (Failing()) return false;
   Open* o = Handle(h);
   if (o == nullptr || !Writes(o->access) || utcFileTime < 0) return false;
   Find(o->key)->lastWriteTime = utcFileTime;
@@ -400,7 +405,7 @@ bool MemoryPlatform::SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) {
 // --- Names ------------------------------------------------------------------------
 
 bool MemoryPlatform::FindFirst(const std::string& pattern, FoundItem* first) {
-  ++operations;
+  if (Failing()) return false;
   const Resolved r = Resolve(pattern);
   if (!r.valid) return false;
   if (!HasWildcards(r.name)) {
@@ -436,7 +441,7 @@ bool MemoryPlatform::FindFirst(const std::string& pattern, FoundItem* first) {
 }
 
 std::uint32_t MemoryPlatform::GetAttributes(const std::string& path) {
-  ++operations;
+  if (Failing()) return kInvalidAttributes;
   const Resolved r = Resolve(path);
   const Node* n = r.valid ? Find(r.key) : nullptr;
   if (n == nullptr || (r.trailingSeparator && !n->folder)) return kInvalidAttributes;
@@ -444,7 +449,7 @@ std::uint32_t MemoryPlatform::GetAttributes(const std::string& path) {
 }
 
 bool MemoryPlatform::MoveFile(const std::string& from, const std::string& to) {
-  ++operations;
+  if (Failing()) return false;
   const Resolved a = Resolve(from);
   const Resolved b = Resolve(to);
   if (!a.valid || !b.valid || a.parentKey.empty() || b.parentKey.empty() || a.dotted || b.dotted) return false;
@@ -472,7 +477,7 @@ bool MemoryPlatform::MoveFile(const std::string& from, const std::string& to) {
 }
 
 bool MemoryPlatform::DeleteFile(const std::string& path) {
-  ++operations;
+  if (Failing()) return false;
   const Resolved r = Resolve(path);
   const Node* n = r.valid ? Find(r.key) : nullptr;
   if (n == nullptr || n->folder || r.trailingSeparator || (n->attributes & kAttrReadOnly) != 0 || IsOpen(r.key))
@@ -483,7 +488,7 @@ bool MemoryPlatform::DeleteFile(const std::string& path) {
 }
 
 bool MemoryPlatform::CreateDirectory(const std::string& path) {
-  ++operations;
+  if (Failing()) return false;
   const Resolved r = Resolve(path);
   if (!r.valid || r.parentKey.empty() || r.dotted || Find(r.key) != nullptr || !ValidName(r.name)) return false;
   const Node* parent = Find(r.parentKey);

@@ -9,7 +9,7 @@
 // dropped. Windows rules hold in both: a rename never replaces, a read-only
 // or open file is not deleted, sharing modes are enforced, a folder is not
 // opened. The total data held is capped; a write beyond it is short, as on
-// a full disk.
+// a full disk. One chosen operation can be made to fail.
 #pragma once
 
 #include <cstddef>
@@ -54,6 +54,9 @@ class MemoryPlatform : public PlatformWrapper {
   };
   std::vector<Box> boxes;
   long operations = 0;  // file-system operations made
+  // 1-based number of the operation that fails the way the operating
+  // system fails it (a write takes half); 0 fails none.
+  long failAt = 0;
 
   FileHandle OpenFile(const std::string& path, Access access, Share share, Disposition disposition) override;
   std::int32_t ReadFile(FileHandle h, void* buffer, std::int32_t count) override;
@@ -116,6 +119,7 @@ class MemoryPlatform : public PlatformWrapper {
   std::string DisplayPath(const std::string& key) const;
   Open* Handle(FileHandle h);
   std::vector<std::string> Children(const std::string& folderKey) const;
+  bool Failing() { return ++operations == failAt; }
 
   Notation notation_;
   std::size_t capacity_;

@@ -168,5 +168,17 @@ TEST(MemoryPlatform, SharingFullDiskAndOpenFiles) {
   EXPECT_EQ(m.BytesHeld(), 0u);
 }
 
+TEST(MemoryPlatform, TheChosenOperationFailsOnce) {
+  MemoryPlatform m(MemoryPlatform::Notation::Posix);
+  m.failAt = m.operations + 2;  // the write
+  const FileHandle h = m.OpenFile("/mem/cwd/f", Access::ReadWrite, Share::None, Disposition::CreateNew);
+  EXPECT_EQ(m.WriteFile(h, "abcd", 4), 2);  // half, as a full disk takes it
+  EXPECT_EQ(m.WriteFile(h, "ef", 2), 2);
+  m.failAt = m.operations + 1;
+  EXPECT_FALSE(m.CloseFile(h));
+  EXPECT_EQ(m.OpenHandleCount(), 0u) << "a failed close still releases the handle";
+  EXPECT_EQ(m.FileData("/mem/cwd/f"), "abef");
+}
+
 }  // namespace
 }  // namespace plf::test
