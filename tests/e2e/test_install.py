@@ -1,0 +1,149 @@
+"""Whole installs by the real programs: a package beside the installer, the
+installer started in the folder that relative targets are relative to, then
+the files, backups, "~" names, dates and the message looked at."""
+
+import os
+import time
+import unittest
+import zlib
+
+import plf_e2e as e2e
+import plf_package as pkg
+from plf_e2e import CAPTION_ERROR, place_program, scratch_folder, write_file
+
+
+class Install:
+    """One installer with its package, and the folder it installs into."""
+
+    def __init__(self, target, root, entries):
+        self.target = target
+        self.program = place_program(target, root / "setup", "plfsetup")
+        write_file(root / "setup" / "Install.PLF", pkg.build(entries))
+        self.folder = root / "app"
+        self.folder.mkdir()
+
+    def run(self, env=None):
+        return self.target.run(self.program, cwd=self.folder, env=env)
+
+    def read(self, name):
+        path = self.folder / name
+        return path.read_bytes() if path.exists() else None
+
+    def names(self):
+        return sorted(str(p.relative_to(self.folder)).replace(os.sep, "/")
+                      for p in self.folder.rglob("*") if p.is_file())
+
+
+class Installs(unittest.TestCase):
+    def each_target(self, entries, prepare=None):
+        for target in e2e.targets():
+            with self.subTest(target=target.name), scratch_folder() as root:
+                install = Install(target, root, entries)
+                if prepare:
+                    prepare(install)
+                yield install
+
+    def assert_clean(self, result):
+        self.assertEqual((result.exit_code, result.boxes), (0, []), result.describe())
+
+    def test_backup_states_and_a_second_run(self):
+        script = pkg.script_entry("[Files]\nnew=none.txt\nold=target.txt\nboth=both.txt\nbak=onlybak.txt\n")
+        entries = [script] + [pkg.entry(n, b"new " + n.encode()) for n in ("new", "old", "both", "bak")]
+
+        def prepare(i):
+            write_file(i.folder / "target.txt", b"old target")
+            write_file(i.folder / "both.txt", b"old both")
+            write_file(i.folder / "both_OLD.txt", b"older both")
+            write_file(i.folder / "onlybak_OLD.txt", b"a backup")
+
+        for i in self.each_target(entries, prepare):
+            self.assert_clean(i.run())
+            expected = {
+                "none.txt": b"new new", "target.txt": b"new old", "target_OLD.txt": b"old target",
+                "both.txt": b"new both", "both_OLD.txt": b"older both", "onlybak.txt": b"new bak",
+                "onlybak_OLD.txt": b"a backup",
+            }
+            self.assertEqual(i.names(), sorted(expected))
+            for name, content in expected.items():
+                self.assertEqual(i.read(name), content, name)
+            # Again: a backup is made only where none was, so the oldest file
+            # stays in each backup and those targets are replaced through
+            # their "~" file.
+            self.assert_clean(i.run())
+            expected["none_OLD.txt"] = b"new new"
+            self.assertEqual(i.names(), sorted(expected))
+            for name, content in expected.items():
+                self.assertEqual(i.read(name), content, name)
+
+    def test_folders_missing_entries_and_read_only_targets(self):
+        script = pkg.script_entry("[Files]\nmissing=gone\\sub\\x.txt\ndeep=aaa\\bbb\\ccc\\deep.txt\nro=ro.txt\n")
+        entries = [script, pkg.entry("deep", b"deep"), pkg.entry("ro", b"new")]
+
+        def prepare(i):
+            write_file(i.folder / "ro.txt", b"protected")
+            os.chmod(i.folder / "ro.txt", 0o444)
+
+        for i in self.each_target(entries, prepare):
+            self.assert_clean(i.run())
+            self.assertTrue((i.folder / "gone" / "sub").is_dir(), "a missing entry still makes its folder")
+            self.assertEqual(i.read("aaa/bbb/ccc/deep.txt"), b"deep")
+            self.assertEqual(i.read("ro.txt"), b"protected")
+            self.assertEqual(i.names(), ["aaa/bbb/ccc/deep.txt", "ro.txt"])
+
+    def test_dates_come_from_the_entry_and_the_time_stamp(self):
+        script = pkg.script_entry("[Options]\nTimeStamp=12:00:01\n[Files]\ndated=dated.txt\nundated=undated.txt\n")
+        entries = [script, pkg.entry("dated", b"d", (2000, 3, 5)), pkg.entry("undated", b"u")]
+        for i in self.each_target(entries):
+            before = time.time()
+            self.assert_clean(i.run())
+            stamp = time.localtime(os.stat(i.folder / "dated.txt").st_mtime)
+            self.assertEqual(tuple(stamp)[:6], (2000, 3, 5, 12, 0, 0))  # two-second steps
+            self.assertGreater(os.stat(i.folder / "undated.txt").st_mtime, before - 5)
+
+    def test_a_corrupt_entry_stops_the_run_and_keeps_the_old_file(self):
+        good = zlib.compress(b"second", 6)
+        damaged = good[:-1] + bytes([good[-1] ^ 0xFF])  # a wrong checksum
+        script = pkg.script_entry("[Files]\nfirst=first.txt\nsecond=second.txt\nthird=third.txt\n")
+        entries = [script, pkg.entry("first", b"first"), pkg.entry("second", b"second", raw=damaged),
+                   pkg.entry("third", b"third")]
+
+        def prepare(i):
+            write_file(i.folder / "second.txt", b"old second")
+
+        for i in self.each_target(entries, prepare):
+            result = i.run()
+            self.assertEqual(result.exit_code, 1, result.describe())
+            self.assertEqual([(b.caption, b.text) for b in result.boxes], [(CAPTION_ERROR, "Decompression error -3")])
+            self.assertEqual(i.read("first.txt"), b"first")
+            self.assertEqual(i.read("second.txt"), b"old second")
+            self.assertEqual(i.names(), ["first.txt", "second.txt"])
+
+    def test_safe_replacement_rules(self):
+        # An entry that cannot be opened leaves the target where it is; a
+        # backup named like the "~" file is not truncated; a backup named
+        # like the target keeps no backup; data shorter than recorded fails.
+        cases = [
+            ("unopenable", "[Files]\nx=t.txt\n", [pkg.entry("x", b"new", offset=19)],
+             {"t.txt": b"old"}, 0, {"t.txt": b"old"}),
+            ("backup is the ~ name", "[Options]\nRename=*.~*\n[Files]\nx=t.txt\n", [pkg.entry("x", b"new")],
+             {"t.txt": b"old"}, 0, {"t.txt": b"new", "t.~txt": b"old"}),
+            ("backup is the target", "[Options]\nRename=*.*\n[Files]\nx=t.txt\n", [pkg.entry("x", b"new")],
+             {"t.txt": b"old"}, 0, {"t.txt": b"new"}),
+            ("short data", "[Files]\nx=t.txt\n", [pkg.entry("x", b"new", uncompressed=10)],
+             {"t.txt": b"old"}, 1, {"t.txt": b"old"}),
+        ]
+        for what, script, extra, before, code, after in cases:
+            def prepare(i, before=before):
+                for name, content in before.items():
+                    write_file(i.folder / name, content)
+
+            for i in self.each_target([pkg.script_entry(script)] + extra, prepare):
+                result = i.run()
+                self.assertEqual(result.exit_code, code, f"{what}: {result.describe()}")
+                self.assertEqual(i.names(), sorted(after), what)
+                for name, content in after.items():
+                    self.assertEqual(i.read(name), content, f"{what}: {name}")
+
+
+if __name__ == "__main__":
+    unittest.main()
