@@ -45,8 +45,8 @@ step "native: build" build native
 step "windows: build" build windows
 step "windows-x64: build" build windows-x64
 step "windows: Wine prefix" wine_prefix windows
-step "windows-x64: Wine prefix" wine_prefix windows-x64
 step "windows: tests under Wine" run_tests windows
+step "windows-x64: Wine prefix" wine_prefix windows-x64
 step "windows-x64: tests under Wine" run_tests windows-x64
 step "native: tests and end-to-end tests" run_tests native
 step "native: leak check under valgrind" scripts/analyse.sh leaks

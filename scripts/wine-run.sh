@@ -56,6 +56,9 @@ if [ ! -f "$ready" ]; then
 fi
 
 if [ "$init_only" = 1 ]; then
+  # Keep a server up between the test programs that follow: a program that
+  # arrives just as an idle server shuts down can be refused by it.
+  wineserver -p30 >/dev/null 2>&1 </dev/null || true
   exit 0
 fi
 exec wine "$@"
