@@ -33,8 +33,8 @@ MIB = 1024 * 1024
 DATA_VERSION = 1  # bump when bench_data changes what it writes
 
 FULL = {
-    "a": {"kind": "big", "bytes": 512 * MIB, "reps": 3, "label": "(a) one 512 MiB file"},
-    "a64": {"kind": "big", "bytes": 64 * MIB, "reps": 2, "label": "one 64 MiB file"},
+    "a": {"kind": "big", "bytes": 512 * MIB, "reps": 2, "label": "(a) one 512 MiB file"},
+    "a64": {"kind": "big", "bytes": 64 * MIB, "reps": 1, "label": "one 64 MiB file"},
     "b": {"kind": "files", "count": 20000, "folders": 200, "reps": 3, "label": "(b) 20,000 files in 200 folders"},
     "c": {"data": "b", "over": True, "reps": 3, "label": "(c) as (b), over an existing copy"},
 }
@@ -71,7 +71,8 @@ def run(cmd, **kw):
 def make_data(tools, work, name, spec):
     folder = os.path.join(work, "data", name)
     stamp = os.path.join(folder, "READY")
-    wanted = json.dumps({"version": DATA_VERSION, "spec": spec}, sort_keys=True)
+    shape = {k: spec[k] for k in ("kind", "bytes", "count", "folders") if k in spec}
+    wanted = json.dumps({"version": DATA_VERSION, "data": shape}, sort_keys=True)
     if os.path.exists(stamp) and open(stamp).read() == wanted:
         return folder
     log(f"bench: making the data of workload {name} in {folder}")
@@ -429,7 +430,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--build", required=True, help="build folder with the Release programs")
     ap.add_argument("--work", required=True, help="folder for the data and the runs")
-    ap.add_argument("--out", help="where bench.md and bench.png go (default: WORK)")
+    ap.add_argument("--out", help="where bench.md and bench.png go (default: WORK, or WORK/tiny with --tiny)")
     ap.add_argument("--tiny", action="store_true", help="tiny workloads, one run each: a smoke test")
     ap.add_argument("--only", help="comma-separated workloads (a,a64,b,c)")
     ap.add_argument("--reps", type=int, help="runs per contender (default: per workload)")
@@ -450,7 +451,7 @@ def main():
         for n in names:
             specs[n]["reps"] = args.reps
     work = os.path.abspath(args.work)
-    out_dir = os.path.abspath(args.out or work)
+    out_dir = os.path.abspath(args.out or (os.path.join(work, "tiny") if args.tiny else work))
     os.makedirs(out_dir, exist_ok=True)
     build = os.path.abspath(args.build)
     tools = {

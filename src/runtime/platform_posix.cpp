@@ -59,33 +59,6 @@ void SplitFileTime(std::int64_t fileTime, std::int64_t* seconds, std::int64_t* r
   *seconds -= kUnixEpochSeconds;
 }
 
-// A file that grows large is handed to the disk in steps while it is being
-// written, so that the flush at its end waits for the last step only, and
-// the disk works while the data is still being made. Left alone, the page
-// cache would start writing back only after the writer is done. Per thread:
-// one writer, one file at a time; another file starts the count again.
-constexpr std::int64_t kWriteBehindStep = 8 << 20;
-
-struct WriteBehind {
-  int fd = -1;
-  std::int64_t pending = 0;
-};
-thread_local WriteBehind tWriteBehind;
-
-void NoteWritten(int fd, std::int64_t bytes) {
-  WriteBehind& w = tWriteBehind;
-  if (w.fd != fd) {
-    w.fd = fd;
-    w.pending = 0;
-  }
-  w.pending += bytes;
-  if (w.pending >= kWriteBehindStep) {
-    w.pending = 0;
-    // Only a start: nothing is waited for, and a failure changes nothing.
-    sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-  }
-}
-
 bool IsReadOnlyFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
@@ -170,9 +143,7 @@ class PosixPlatform final : public Platform {
       if (n <= 0) break;
       done += static_cast<std::int32_t>(n);
     }
-    if (done == 0) return -1;
-    NoteWritten(Fd(h), done);
-    return done;
+    return done == 0 ? -1 : done;
   }
 
   std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) override {
@@ -189,10 +160,7 @@ class PosixPlatform final : public Platform {
 
   bool FlushFile(FileHandle h) override { return fsync(Fd(h)) == 0; }
 
-  bool CloseFile(FileHandle h) override {
-    if (tWriteBehind.fd == Fd(h)) tWriteBehind.fd = -1;  // the number may name another file next
-    return close(Fd(h)) == 0;
-  }
+  bool CloseFile(FileHandle h) override { return close(Fd(h)) == 0; }
 
   bool SetLastWriteTime(FileHandle h, std::int64_t utc) override {
     std::int64_t seconds, rest;
