@@ -75,27 +75,6 @@ TEST(PosixPlatform, RenameNeverReplaces) {
   EXPECT_FALSE(Sys().MoveFile("", dir / "e"));
 }
 
-TEST(PosixPlatform, DeleteRemovesPlainFilesOnly) {
-  // Read-only means "no write bit", so root is refused as well.
-  TempDir dir;
-  test::WriteFileBytes(dir / "plain", "x");
-  test::WriteFileBytes(dir / "locked", "x");
-  test::MakeReadOnly(dir / "locked", true);
-  fs::create_directory(dir / "folder");
-
-  struct Case {
-    const char* name;
-    bool deleted;
-  } cases[] = {{"plain", true}, {"locked", false}, {"folder", false}, {"missing", false}};
-  for (const Case& c : cases) {
-    const bool existed = test::PathExists(dir / c.name);
-    EXPECT_EQ(Sys().DeleteFile(dir / c.name), c.deleted) << c.name;
-    EXPECT_EQ(test::PathExists(dir / c.name), existed && !c.deleted) << c.name;
-  }
-  test::MakeReadOnly(dir / "locked", false);
-  EXPECT_TRUE(Sys().DeleteFile(dir / "locked"));
-}
-
 TEST(PosixPlatform, ReadOnlyFilesCannotBeOpenedForWriting) {
   TempDir dir;
   const std::string f = dir / "ro";

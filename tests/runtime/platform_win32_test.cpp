@@ -55,26 +55,6 @@ TEST(Win32Platform, RenameNeverReplaces) {
   EXPECT_FALSE(Sys().MoveFile(dir / "missing", dir / "e"));
 }
 
-TEST(Win32Platform, DeleteRemovesPlainFilesOnly) {
-  TempDir dir;
-  test::WriteFileBytes(dir / "plain", "x");
-  test::WriteFileBytes(dir / "locked", "x");
-  test::MakeReadOnly(dir / "locked", true);
-  fs::create_directory(dir / "folder");
-
-  struct Case {
-    const char* name;
-    bool deleted;
-  } cases[] = {{"plain", true}, {"locked", false}, {"folder", false}, {"missing", false}};
-  for (const Case& c : cases) {
-    const bool existed = test::PathExists(dir / c.name);
-    EXPECT_EQ(Sys().DeleteFile(dir / c.name), c.deleted) << c.name;
-    EXPECT_EQ(test::PathExists(dir / c.name), existed && !c.deleted) << c.name;
-  }
-  test::MakeReadOnly(dir / "locked", false);
-  EXPECT_TRUE(Sys().DeleteFile(dir / "locked"));
-}
-
 TEST(Win32Platform, FindFirstReportsTheFirstMatch) {
   TempDir dir;
   test::WriteFileBytes(dir / "a.txt", "x");
