@@ -45,16 +45,13 @@ TINY = {
     "c": {"data": "b", "over": True, "reps": 1, "label": "(c) as (b), over an existing copy"},
 }
 
-# Contenders in the order of the table. "slow" ones run once on the file
-# workloads: a flush per file costs minutes there.
+# Contenders in the order of the table.
 CONTENDERS = [
     ("floor", "floor (inflate + write)"),
     ("plfsetup", "plfsetup"),
-    ("late", "plfsetup, one flush at the end"),
     ("unzip", "unzip -o -q"),
     ("tar", "tar -xzf"),
 ]
-SLOW = {"plfsetup"}
 
 
 def log(text):
@@ -229,7 +226,6 @@ def commands(tools, data):
     return {
         "floor": [tools["bench_floor"], os.path.join(data, "Install.PLF")],
         "plfsetup": [os.path.join(data, "plfsetup")],
-        "late": [os.path.join(data, "plfsetup_late_flush")],
         "unzip": ["unzip", "-o", "-q", os.path.join(data, "files.zip")],
         "tar": ["tar", "-xzf", os.path.join(data, "files.tar.gz")],
     }
@@ -239,8 +235,7 @@ def run_workload(name, spec, data, tools, space, results, tiny):
     over = spec.get("over", False)
     src = os.path.join(data, "src")
     files = manifest(src)
-    for program in ("plfsetup", "plfsetup_late_flush"):
-        shutil.copy2(tools[program], os.path.join(data, program))  # beside Install.PLF
+    shutil.copy2(tools["plfsetup"], os.path.join(data, "plfsetup"))  # beside Install.PLF
     cmds = commands(tools, data)
     warm([os.path.join(data, n) for n in ("Install.PLF", "files.zip", "files.tar.gz")] + list(tools.values()))
     reps = spec["reps"]
@@ -249,8 +244,6 @@ def run_workload(name, spec, data, tools, space, results, tiny):
     for rep in range(reps):
         order = keys[rep % len(keys):] + keys[: rep % len(keys)]  # alternate who goes first
         for key in order:
-            if key in SLOW and spec.get("kind", "files") == "files" and rep > 0 and not tiny:
-                continue
             target = space.fresh()
             if over:
                 run(["cp", "-a", src + "/.", target])
@@ -340,11 +333,10 @@ def target_lines(results):
         ("(c) faster than unzip -o", "c", lambda n, k: ratio(results, n, k, "unzip"), 1.0),
     ]
     for label, name, measure, bound in checks:
-        cells = [verdict(measure(name, k), bound, lambda v: f"{v:.2f} ×") for k in ("plfsetup", "late")]
-        lines.append(f"| {label} | {cells[0]} | {cells[1]} |")
+        lines.append(f"| {label} | {verdict(measure(name, 'plfsetup'), bound, lambda v: f'{v:.2f} ×')} |")
     for name, label in (("a", "(a)"), ("a64", "64 MiB file")):
-        cells = [verdict(peak_median(results, name, k), 4095, lambda v: f"{v} KiB") for k in ("plfsetup", "late")]
-        lines.append(f"| {label}: peak memory under 4 MiB | {cells[0]} | {cells[1]} |")
+        cell = verdict(peak_median(results, name, "plfsetup"), 4095, lambda v: f"{v} KiB")
+        lines.append(f"| {label}: peak memory under 4 MiB | {cell} |")
     return lines
 
 
@@ -384,7 +376,7 @@ def report(results, specs, names, setting, sizes, out_dir, notes):
             if key != "wine":
                 row.append(fmt(re, 3) if re else "?")
         chart_rows.append(row)
-    lines += ["", "| target | plfsetup | plfsetup, one flush at the end |", "|---|---|---|"]
+    lines += ["", "| target | plfsetup |", "|---|---|"]
     lines += target_lines(results)
     lines += ["", "| program | size (bytes) | stripped (bytes) |", "|---|---:|---:|"]
     for label, (size, stripped) in sizes:
@@ -456,7 +448,6 @@ def main():
     build = os.path.abspath(args.build)
     tools = {
         "plfsetup": os.path.join(build, "src", "driver", "plfsetup"),
-        "plfsetup_late_flush": os.path.join(build, "bench", "plfsetup_late_flush"),
         "bench_data": os.path.join(build, "bench", "bench_data"),
         "bench_floor": os.path.join(build, "bench", "bench_floor"),
         "bench_spawn": os.path.join(build, "bench", "bench_spawn"),

@@ -29,5 +29,5 @@ done
 
 build=build/bench/build
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPLF_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target plfsetup plfsetup_late_flush bench_data bench_floor bench_spawn -j2 >/dev/null
+cmake --build "$build" --target plfsetup bench_data bench_floor bench_spawn -j2 >/dev/null
 exec python3 bench/run_bench.py --build "$build" --work build/bench "$@"

@@ -7,6 +7,7 @@
 
 #include "driver/backup_name.h"
 #include "driver/file_stamp.h"
+#include "driver/pending_flush.h"
 #include "driver/time_rule.h"
 #include "package/preload_reader.h"
 #include "runtime/exceptions.h"
@@ -46,7 +47,8 @@ struct Settings {
   double stampTime = 0;
 };
 
-void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string line, char* buffer) {
+void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string line, char* buffer,
+                 TPendingFlush& pending) {
   std::string entryName;
   SplitOff(&line, '=', &entryName);
   const std::string target = Sys().ScriptPath(line);
@@ -75,15 +77,21 @@ void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string l
       movedToBackup = Sys().MoveFile(target, backup);
   }
 
+  const std::string undo = movedToBackup ? backup : std::string();
   try {
     TReplaceStream out(target, backup);
+    out.DeferFlush();
     CopyEntry(*entry, out, size, buffer);
     out.Commit();
     out.Finish();
+    if (out.FlushPending())
+      pending.Add(target, undo);
+    else
+      pending.Forget(target);
   } catch (...) {
     // The replace stream is gone by now, with what it wrote; the old file
     // goes back to the target path unless something already stands there.
-    if (movedToBackup && Sys().GetAttributes(target) == kInvalidAttributes) Sys().MoveFile(backup, target);
+    PutBackupBack(target, undo);
     throw;
   }
   entry.reset();
@@ -110,7 +118,22 @@ void InstallFiles(TPreLoadReader& reader, TIniStringList& script) {
   lines.SetText(Trim(body));
 
   std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
-  for (int i = 0; i < lines.Count(); ++i) InstallLine(reader, settings, lines.Strings(i), buffer.get());
+  TPendingFlush pending;
+  try {
+    for (int i = 0; i < lines.Count(); ++i) {
+      InstallLine(reader, settings, lines.Strings(i), buffer.get(), pending);
+      if (pending.Full()) pending.Flush();
+    }
+  } catch (...) {
+    // The lines served before the failure stay installed, so they go to
+    // disk as well; the failure that stopped the run is the one reported.
+    try {
+      pending.Flush();
+    } catch (...) {
+    }
+    throw;
+  }
+  pending.Flush();
 }
 
 }  // namespace plf

@@ -8,6 +8,11 @@
 // cannot be opened) are passed over silently. A line that fails raises after
 // putting the target's old file back from its backup; lines served before it
 // stay installed, later lines are not served.
+//
+// Every file written is on stable storage when InstallFiles returns or
+// raises. Files written to a new name are flushed together at the end; one
+// that cannot be flushed is deleted again, its old file put back, and the
+// run fails with "Stream write error".
 #pragma once
 
 namespace plf {

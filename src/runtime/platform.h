@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plf {
 
@@ -50,6 +51,13 @@ class Platform {
   virtual std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) = 0;
   virtual bool SetEndOfFile(FileHandle h) = 0;
   virtual bool FlushFile(FileHandle h) = 0;  // to stable storage
+  // Brings to stable storage everything written, by anyone, on the file
+  // systems that hold these folders. False when that failed or cannot be
+  // done here (no such call, or no right to it): the caller then flushes
+  // file by file.
+  virtual bool FlushFileSystems(const std::vector<std::string>& folders) = 0;
+  // Brings the named file's written data to stable storage.
+  virtual bool FlushNamedFile(const std::string& path) = 0;
   virtual bool CloseFile(FileHandle h) = 0;
   // Only the last-write time changes; creation and access times stay.
   virtual bool SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) = 0;
@@ -115,6 +123,8 @@ class PlatformWrapper : public Platform {
   }
   bool SetEndOfFile(FileHandle h) override { return inner_.SetEndOfFile(h); }
   bool FlushFile(FileHandle h) override { return inner_.FlushFile(h); }
+  bool FlushFileSystems(const std::vector<std::string>& f) override { return inner_.FlushFileSystems(f); }
+  bool FlushNamedFile(const std::string& p) override { return inner_.FlushNamedFile(p); }
   bool CloseFile(FileHandle h) override { return inner_.CloseFile(h); }
   bool SetLastWriteTime(FileHandle h, std::int64_t t) override { return inner_.SetLastWriteTime(h, t); }
   bool FindFirst(const std::string& p, FoundItem* f) override { return inner_.FindFirst(p, f); }

@@ -189,6 +189,18 @@ class Win32Platform final : public Platform {
 
   bool SetEndOfFile(FileHandle h) override { return ::SetEndOfFile(ToHandle(h)) != 0; }
   bool FlushFile(FileHandle h) override { return FlushFileBuffers(ToHandle(h)) != 0; }
+
+  // A volume handle flushes only the files that are open on it (and needs
+  // administrative rights); files written and closed are flushed by name.
+  bool FlushFileSystems(const std::vector<std::string>&) override { return false; }
+
+  bool FlushNamedFile(const std::string& path) override {
+    const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = FlushFileBuffers(h) != 0;
+    return CloseHandle(h) != 0 && ok;
+  }
   bool CloseFile(FileHandle h) override { return CloseHandle(ToHandle(h)) != 0; }
 
   bool SetLastWriteTime(FileHandle h, std::int64_t utc) override {

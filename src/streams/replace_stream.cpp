@@ -87,12 +87,14 @@ void TReplaceStream::Finish() {
   }
   // The new data must be on stable storage before the old file goes, and a
   // write that only fails when flushed or closed is no success.
-  const bool flushed = Sys().FlushFile(handle_);
+  const bool flushNow = targetExisted_ || !deferFlush_;
+  const bool flushed = !flushNow || Sys().FlushFile(handle_);
   const bool closed = Close();
   if (!flushed || !closed) {
     Sys().DeleteFile(tempName_);
     throw EWriteError(kSWriteError);
   }
+  flushPending_ = !flushNow;
   if (!targetExisted_) return;
   if (!Sys().DeleteFile(targetName_))
     throw Exception(Format(kSReplaceReadOnly, {Sys().AnsiToUtf8(targetName_)}));

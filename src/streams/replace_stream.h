@@ -33,6 +33,12 @@ class TReplaceStream : public TFileStream {
   ~TReplaceStream() override;
 
   void Commit() { committed_ = true; }
+  // Lets Finish() leave the flush of a file written straight to its target
+  // to the caller, who may flush many files at once; FlushPending() then
+  // says so. A file that replaces a target is still flushed before the
+  // target is deleted.
+  void DeferFlush() { deferFlush_ = true; }
+  bool FlushPending() const { return flushPending_; }
   // Runs once; later calls do nothing. Committed: flushes and closes the
   // file (EWriteError "Stream write error" and the file deleted when either
   // fails), then, when the target existed, deletes it and renames the
@@ -60,6 +66,8 @@ class TReplaceStream : public TFileStream {
   bool committed_ = false;
   bool targetExisted_ = false;
   bool finished_ = false;
+  bool deferFlush_ = false;
+  bool flushPending_ = false;
 };
 
 // The temporary name for an existing target: "~" inserted after the dot of

@@ -268,6 +268,19 @@ bool PlanPlatform::FlushFile(FileHandle h) {
   return it != handles_.end() && it->second.forWrite;
 }
 
+bool PlanPlatform::FlushFileSystems(const std::vector<std::string>& folders) {
+  if (mode_ == Mode::Simulate) return true;
+  std::vector<std::string> rooted;
+  rooted.reserve(folders.size());
+  for (const std::string& f : folders) rooted.push_back(Rooted(f));
+  return Inner().FlushFileSystems(rooted);
+}
+
+bool PlanPlatform::FlushNamedFile(const std::string& path) {
+  if (mode_ == Mode::Record) return Inner().FlushNamedFile(Rooted(path));
+  return Look(path).kind == NodeKind::File;
+}
+
 bool PlanPlatform::CloseFile(FileHandle h) {
   const auto it = handles_.find(h);
   if (it == handles_.end()) return Inner().CloseFile(h);

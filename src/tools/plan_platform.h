@@ -73,6 +73,10 @@ class PlanPlatform : public PlatformWrapper {
   std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) override;
   bool SetEndOfFile(FileHandle h) override;
   bool FlushFile(FileHandle h) override;
+  // Flushing changes nothing one could see, so it is not recorded; the
+  // simulation has nothing to flush and reports success.
+  bool FlushFileSystems(const std::vector<std::string>& folders) override;
+  bool FlushNamedFile(const std::string& path) override;
   bool CloseFile(FileHandle h) override;
   bool SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) override;
   bool FindFirst(const std::string& pattern, FoundItem* first) override;

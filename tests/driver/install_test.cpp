@@ -329,6 +329,15 @@ class Faults : public PlatformWrapper {
     ops.push_back("flush");
     return !failFlush && Inner().FlushFile(h);
   }
+  // As on Windows: no whole file system is flushed, files go one by one.
+  bool FlushFileSystems(const std::vector<std::string>&) override {
+    ops.push_back("flush file systems");
+    return false;
+  }
+  bool FlushNamedFile(const std::string& p) override {
+    ops.push_back("flush " + p);
+    return !failFlush && Inner().FlushNamedFile(p);
+  }
   bool CloseFile(FileHandle h) override { return Inner().CloseFile(h) && !failClose; }
   bool MoveFile(const std::string& from, const std::string& to) override {
     ops.push_back("move " + from + " " + to);
@@ -420,19 +429,56 @@ TEST_F(Install, ChecksumIsVerifiedPastTheRecordedSize) {
 }
 
 TEST_F(Install, DelayedWriteErrorPutsTheOldFileBack) {
-  for (bool flush : {true, false}) {
-    SCOPED_TRACE(flush ? "flush" : "close");
-    Pack({{"a", "new"}});
+  struct Case {
+    const char* what;
+    bool failFlush;
+    bool backupTaken;  // then the target is replaced through "~" and flushed at once
+  } cases[] = {
+      {"flush at the end", true, false},
+      {"close", false, false},
+      {"flush before the target is deleted", true, true},
+      {"close before the target is deleted", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Pack({{"a", "new"}, {"b", "b new"}});
     WriteFileBytes(At("a.txt"), "old");
     std::filesystem::remove(At("a_OLD.txt"));
+    if (c.backupTaken) WriteFileBytes(At("a_OLD.txt"), "older");
     Faults faults;
-    faults.failFlush = flush;
-    faults.failClose = !flush;
+    faults.failFlush = c.failFlush;
+    faults.failClose = !c.failFlush;
     ScopedPlatform scope(faults);
     EXPECT_THROW(Run({{"a", "a.txt"}}), EWriteError);
     faults.failClose = false;
     EXPECT_EQ(ReadFileBytes(At("a.txt")), "old");
-    EXPECT_FALSE(PathExists(At("a_OLD.txt")));
+    EXPECT_EQ(PathExists(At("a_OLD.txt")), c.backupTaken);
+    EXPECT_FALSE(PathExists(At("a.~txt")));
+  }
+}
+
+TEST_F(Install, FilesAreFlushedTogetherBeforeTheRunEnds) {
+  Pack({{"a", "new a"}, {"b", "new b"}, {"bad", Noise(200000, 1)}});
+  FlipByte(entries[2].dataOffset + entries[2].compressedSize / 2);
+  for (bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "a later line fails" : "all lines succeed");
+    std::filesystem::remove_all(At("sub"));
+    Faults faults;
+    ScopedPlatform scope(faults);
+    std::vector<std::pair<std::string, std::string>> files = {{"a", "sub/a.txt"}, {"b", "sub/b.txt"}};
+    if (fails) files.push_back({"bad", "sub/c.txt"});
+    if (fails)
+      EXPECT_THROW(Run(files), Exception);
+    else
+      Run(files);
+    // No flush while writing; one barrier at the end, also after a failure,
+    // for the files the run leaves installed.
+    std::vector<std::string> flushes;
+    for (const std::string& op : faults.ops)
+      if (op.rfind("flush", 0) == 0) flushes.push_back(op);
+    EXPECT_EQ(flushes, (std::vector<std::string>{"flush file systems", "flush " + At("sub/a.txt"),
+                                                 "flush " + At("sub/b.txt")}));
+    EXPECT_EQ(faults.ops.back(), "flush " + At("sub/b.txt"));
   }
 }
 

@@ -23,10 +23,11 @@ struct Outcome {
   std::size_t leakedHandles = 0;
 };
 
-Outcome RunWithFault(const InstallScenario& scenario, long failAt) {
+Outcome RunWithFault(const InstallScenario& scenario, long failAt, bool fileSystemFlush) {
   FaultPlatform platform;
   platform.modulePath = scenario.ModulePath();
   platform.failAt = failAt;
+  platform.fileSystemFlush = fileSystemFlush;
   Outcome out;
   {
     ScopedPlatform use(platform);
@@ -45,11 +46,16 @@ std::string Join(const std::vector<std::string>& lines) {
   return s;
 }
 
-TEST(FaultMatrix, EveryFailingOperationLeavesWholeFilesAndOneMessage) {
+// Run where whole file systems can be flushed (Linux) and where the files
+// are flushed one by one at the end (Windows).
+class FaultMatrix : public ::testing::TestWithParam<bool> {};
+
+TEST_P(FaultMatrix, EveryFailingOperationLeavesWholeFilesAndOneMessage) {
+  const bool fileSystemFlush = GetParam();
   TempDir root;
   InstallScenario scenario(root);
 
-  const Outcome counting = RunWithFault(scenario, 0);
+  const Outcome counting = RunWithFault(scenario, 0, fileSystemFlush);
   ASSERT_EQ(counting.code, 0);
   ASSERT_TRUE(counting.boxes.empty()) << counting.boxes[0].text;
   ASSERT_EQ(Join(scenario.CheckComplete(true)), "");
@@ -60,7 +66,7 @@ TEST(FaultMatrix, EveryFailingOperationLeavesWholeFilesAndOneMessage) {
   std::map<std::string, int> kinds;  // which operations the matrix failed
   for (long k = 1; k <= total; ++k) {
     scenario.Reset();
-    const Outcome run = RunWithFault(scenario, k);
+    const Outcome run = RunWithFault(scenario, k, fileSystemFlush);
     std::vector<std::string> violations = scenario.CheckAfterFault(run.code, run.boxes);
     // A run that reports nothing must have installed everything: a fault
     // that is swallowed may cost a backup or a date, never a file.
@@ -81,13 +87,19 @@ TEST(FaultMatrix, EveryFailingOperationLeavesWholeFilesAndOneMessage) {
   }
   // Every kind of operation the install depends on was failed at least once.
   for (const char* kind : {"open", "create", "read", "write", "seek", "close", "flush", "findfirst", "attributes",
-                           "rename", "delete", "mkdir", "settime"})
+                           "rename", "delete", "mkdir", "settime", "syncfs"})
     EXPECT_GT(kinds[kind], 0) << kind;
+  EXPECT_EQ(kinds["flushname"] > 0, !fileSystemFlush);
 
   Tally().faultPoints += total;
   Tally().faultHeld += held;
   EXPECT_EQ(held, total);
 }
+
+INSTANTIATE_TEST_SUITE_P(FlushOf, FaultMatrix, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return std::string(p.param ? "FileSystems" : "EachFile");
+                         });
 
 }  // namespace
 }  // namespace plf::test

@@ -388,6 +388,12 @@ bool MemoryPlatform::FlushFile(FileHandle h) {
   return !Failing() && Handle(h) != nullptr;
 }
 
+bool MemoryPlatform::FlushNamedFile(const std::string& path) {
+  if (Failing()) return false;
+  const std::optional<std::string> data = FileData(path);
+  return data.has_value();
+}
+
 bool MemoryPlatform::CloseFile(FileHandle h) {
   // A failed close still releases the handle.
   const bool failing = Failing();

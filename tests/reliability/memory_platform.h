@@ -64,6 +64,9 @@ class MemoryPlatform : public PlatformWrapper {
   std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) override;
   bool SetEndOfFile(FileHandle h) override;
   bool FlushFile(FileHandle h) override;
+  // Like Windows, no whole file system is flushed: files go one by one.
+  bool FlushFileSystems(const std::vector<std::string>&) override { return false; }
+  bool FlushNamedFile(const std::string& path) override;
   bool CloseFile(FileHandle h) override;
   bool SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) override;
   bool FindFirst(const std::string& pattern, FoundItem* first) override;

@@ -33,5 +33,17 @@ TEST(PlatformContract, DeleteRemovesPlainFilesOnly) {
   EXPECT_TRUE(Sys().DeleteFile(dir / "locked"));
 }
 
+TEST(PlatformContract, FlushesReportWhatTheyCouldNotDo) {
+  TempDir dir;
+  test::WriteFileBytes(dir / "written", "x");
+  EXPECT_TRUE(Sys().FlushNamedFile(dir / "written"));
+  EXPECT_FALSE(Sys().FlushNamedFile(dir / "missing"));
+  EXPECT_FALSE(Sys().FlushFileSystems({dir / "missing/"}));
+  // Where the whole file system can be flushed (Linux), a real folder is.
+#ifdef __linux__
+  EXPECT_TRUE(Sys().FlushFileSystems({dir / "", dir / "", "."}));
+#endif
+}
+
 }  // namespace
 }  // namespace plf

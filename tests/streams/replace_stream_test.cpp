@@ -241,20 +241,36 @@ TEST(ReplaceStream, FailedRenameLeavesNewDataUnderTemporaryName) {
 }
 
 TEST(ReplaceStream, NewDataIsFlushedBeforeTheTargetIsDeleted) {
-  TempDir dir;
-  const std::string target = dir / "a.txt";
-  WriteFileBytes(target, "old");
-  FileFaults faults;
-  ScopedPlatform scope(faults);
-  TReplaceStream s(target);
-  WriteText(s, "new");
-  s.Commit();
-  s.Finish();
-  const int flush = faults.IndexOf("flush");
-  const int remove = faults.IndexOf("delete " + target);
-  ASSERT_GE(flush, 0);
-  ASSERT_GE(remove, 0);
-  EXPECT_LT(flush, remove);
+  struct Case {
+    bool targetExists;
+    bool defer;
+    bool flushedNow;
+  } cases[] = {
+      {true, false, true},
+      {true, true, true},  // the old file goes: deferring is not allowed
+      {false, false, true},
+      {false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.targetExists) + "/" + std::to_string(c.defer));
+    TempDir dir;
+    const std::string target = dir / "a.txt";
+    if (c.targetExists) WriteFileBytes(target, "old");
+    FileFaults faults;
+    ScopedPlatform scope(faults);
+    TReplaceStream s(target);
+    if (c.defer) s.DeferFlush();
+    WriteText(s, "new");
+    s.Commit();
+    s.Finish();
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    EXPECT_EQ(s.FlushPending(), !c.flushedNow);
+    const int flush = faults.IndexOf("flush");
+    EXPECT_EQ(flush >= 0, c.flushedNow);
+    if (c.targetExists) {
+      EXPECT_LT(flush, faults.IndexOf("delete " + target));
+    }
+  }
 }
 
 TEST(ReplaceStream, DelayedWriteErrorIsAFailure) {

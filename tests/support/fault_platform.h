@@ -50,6 +50,16 @@ class FaultPlatform : public CapturePlatform {
   }
   bool SetEndOfFile(FileHandle h) override { return !Fail("truncate", "") && CapturePlatform::SetEndOfFile(h); }
   bool FlushFile(FileHandle h) override { return !Fail("flush", "") && CapturePlatform::FlushFile(h); }
+  // False: the platform cannot flush whole file systems (as on Windows),
+  // so files are flushed by name.
+  bool fileSystemFlush = true;
+  bool FlushFileSystems(const std::vector<std::string>& f) override {
+    return !Fail("syncfs", f.empty() ? std::string() : f[0]) && fileSystemFlush &&
+           CapturePlatform::FlushFileSystems(f);
+  }
+  bool FlushNamedFile(const std::string& p) override {
+    return !Fail("flushname", p) && CapturePlatform::FlushNamedFile(p);
+  }
   bool CloseFile(FileHandle h) override {
     // A failed close still releases the handle, as on every system.
     const bool failNow = Fail("close", "");

@@ -1,0 +1,64 @@
+#include "driver/pending_flush.h"
+
+#include <set>
+
+#include "runtime/exceptions.h"
+#include "runtime/platform.h"
+#include "runtime/stream.h"
+
+namespace plf {
+
+namespace {
+
+// The folder part of a path, or "." for a bare name.
+std::string FolderOf(const std::string& path) {
+  const std::string::size_type cut = path.find_last_of(Sys().PathDelimiters());
+  return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
+}
+
+}  // namespace
+
+void PutBackupBack(const std::string& target, const std::string& backup) {
+  if (!backup.empty() && Sys().GetAttributes(target) == kInvalidAttributes) Sys().MoveFile(backup, target);
+}
+
+void TPendingFlush::Add(const std::string& target, const std::string& backup) {
+  Forget(target);
+  byTarget_[target] = items_.size();
+  items_.push_back(Item{target, backup, true});
+  ++waiting_;
+}
+
+void TPendingFlush::Forget(const std::string& target) {
+  const auto it = byTarget_.find(target);
+  if (it == byTarget_.end()) return;
+  items_[it->second].live = false;
+  byTarget_.erase(it);
+  --waiting_;
+}
+
+void TPendingFlush::Flush() {
+  // Taken out first: whatever happens below, nothing is flushed twice.
+  std::vector<Item> items;
+  items.swap(items_);
+  byTarget_.clear();
+  waiting_ = 0;
+
+  std::set<std::string> seen;
+  std::vector<std::string> folders;
+  for (const Item& item : items)
+    if (item.live && seen.insert(FolderOf(item.target)).second) folders.push_back(FolderOf(item.target));
+  if (folders.empty() || Sys().FlushFileSystems(folders)) return;
+
+  bool failed = false;
+  for (const Item& item : items) {
+    if (!item.live || Sys().FlushNamedFile(item.target)) continue;
+    // Data that may never reach the disk is no installed file.
+    failed = true;
+    Sys().DeleteFile(item.target);
+    PutBackupBack(item.target, item.backup);
+  }
+  if (failed) throw EWriteError(kSWriteError);
+}
+
+}  // namespace plf

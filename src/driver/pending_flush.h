@@ -1,0 +1,48 @@
+// Files the installation has put in place without flushing them, each with
+// the backup that undoes it. Flushed together (each file system once where
+// the platform can, else file after file at the end), many small files cost
+// one barrier instead of one each. The run reports success only after
+// Flush() has returned, so exit code 0 still means the data is on disk.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace plf {
+
+// Moves the target's old file back from its backup after the new one failed,
+// unless something already stands at the target. `backup` empty: none.
+void PutBackupBack(const std::string& target, const std::string& backup);
+
+class TPendingFlush {
+ public:
+  // Files waiting at most; bounds the memory held and the work a power cut
+  // can undo.
+  static constexpr std::size_t kLimit = 4096;
+
+  // `backup` names where the target's old file went, empty when none did.
+  // A later file at the same target takes the place of the earlier one.
+  void Add(const std::string& target, const std::string& backup);
+  // The file at the target was replaced by one already flushed.
+  void Forget(const std::string& target);
+  bool Full() const { return waiting_ >= kLimit; }
+
+  // Brings every waiting file to stable storage and empties the list. Each
+  // file that cannot be flushed is deleted and its backup put back; after
+  // all were tried, that raises EWriteError "Stream write error".
+  void Flush();
+
+ private:
+  struct Item {
+    std::string target;
+    std::string backup;
+    bool live = true;
+  };
+  std::vector<Item> items_;
+  std::unordered_map<std::string, std::size_t> byTarget_;
+  std::size_t waiting_ = 0;
+};
+
+}  // namespace plf
