@@ -29,13 +29,14 @@ constexpr std::int32_t kCopyChunk = 32768;
 // compressed entry's checksum is verified before anything is committed. A
 // source that ends early or a target that takes less than it is given (a
 // full disk) fails the line instead of installing a truncated file.
-void CopyEntry(TStream& source, TStream& target, std::int32_t size, char* buffer) {
+void CopyEntry(TStream& source, TReplaceStream& target, std::int32_t size, char* buffer, TPendingFlush& pending) {
   while (size > 0) {
     const std::int32_t chunk = size < kCopyChunk ? size : kCopyChunk;
     std::int32_t n = source.Read(buffer, chunk);
     if (n <= 0) throw EReadError(kSReadError);
     if (n > chunk) n = chunk;
     target.WriteExact(buffer, n);
+    pending.NoteWritten(target.TargetName(), n);
     size -= n;
   }
   while (source.Read(buffer, kCopyChunk) > 0) {
@@ -81,7 +82,7 @@ void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string l
   try {
     TReplaceStream out(target, backup);
     out.DeferFlush();
-    CopyEntry(*entry, out, size, buffer);
+    CopyEntry(*entry, out, size, buffer, pending);
     out.Commit();
     out.Finish();
     if (out.FlushPending())

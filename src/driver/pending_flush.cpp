@@ -29,6 +29,13 @@ void TPendingFlush::Add(const std::string& target, const std::string& backup) {
   ++waiting_;
 }
 
+void TPendingFlush::NoteWritten(const std::string& target, std::int64_t bytes) {
+  sinceStart_ += bytes;
+  if (sinceStart_ < kStartAfter) return;
+  sinceStart_ = 0;
+  Sys().StartFlushFileSystem(FolderOf(target));
+}
+
 void TPendingFlush::Forget(const std::string& target) {
   const auto it = byTarget_.find(target);
   if (it == byTarget_.end()) return;

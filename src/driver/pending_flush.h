@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,6 +22,14 @@ class TPendingFlush {
   // Files waiting at most; bounds the memory held and the work a power cut
   // can undo.
   static constexpr std::size_t kLimit = 4096;
+  // Written bytes after which the platform is asked to start writing them
+  // to disk in the background.
+  static constexpr std::int64_t kStartAfter = 32 << 20;
+
+  // Counts bytes written to `target`; now and then starts the flush of its
+  // file system in the background, so that the one at the end has little
+  // left to do.
+  void NoteWritten(const std::string& target, std::int64_t bytes);
 
   // `backup` names where the target's old file went, empty when none did.
   // A later file at the same target takes the place of the earlier one.
@@ -43,6 +52,7 @@ class TPendingFlush {
   std::vector<Item> items_;
   std::unordered_map<std::string, std::size_t> byTarget_;
   std::size_t waiting_ = 0;
+  std::int64_t sinceStart_ = 0;
 };
 
 }  // namespace plf

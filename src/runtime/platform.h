@@ -58,6 +58,11 @@ class Platform {
   virtual bool FlushFileSystems(const std::vector<std::string>& folders) = 0;
   // Brings the named file's written data to stable storage.
   virtual bool FlushNamedFile(const std::string& path) = 0;
+  // A hint: starts bringing the file system that holds the folder to stable
+  // storage in the background, so that the disk works while more data is
+  // made. No result; a write error it meets makes the next
+  // FlushFileSystems fail. Does nothing where there is no such call.
+  virtual void StartFlushFileSystem(const std::string& folder) = 0;
   virtual bool CloseFile(FileHandle h) = 0;
   // Only the last-write time changes; creation and access times stay.
   virtual bool SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) = 0;
@@ -125,6 +130,7 @@ class PlatformWrapper : public Platform {
   bool FlushFile(FileHandle h) override { return inner_.FlushFile(h); }
   bool FlushFileSystems(const std::vector<std::string>& f) override { return inner_.FlushFileSystems(f); }
   bool FlushNamedFile(const std::string& p) override { return inner_.FlushNamedFile(p); }
+  void StartFlushFileSystem(const std::string& f) override { inner_.StartFlushFileSystem(f); }
   bool CloseFile(FileHandle h) override { return inner_.CloseFile(h); }
   bool SetLastWriteTime(FileHandle h, std::int64_t t) override { return inner_.SetLastWriteTime(h, t); }
   bool FindFirst(const std::string& p, FoundItem* f) override { return inner_.FindFirst(p, f); }

@@ -12,11 +12,14 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "runtime/calendar.h"
@@ -160,11 +163,16 @@ class PosixPlatform final : public Platform {
 
   bool FlushFile(FileHandle h) override { return fsync(Fd(h)) == 0; }
 
+  ~PosixPlatform() override { JoinBackground(); }
+
   // syncfs once per file system (folders on one device share it). It reports
   // write errors from Linux 5.8 on; elsewhere there is no call that does, so
   // the caller flushes file by file.
   bool FlushFileSystems(const std::vector<std::string>& folders) override {
 #ifdef __linux__
+    JoinBackground();
+    // An error the background flush was told of is not told again.
+    if (backgroundFailed_.exchange(false)) return false;
     std::vector<dev_t> done;
     for (const std::string& folder : folders) {
       struct stat st;
@@ -183,6 +191,30 @@ class PosixPlatform final : public Platform {
 #else
     (void)folders;
     return false;
+#endif
+  }
+
+  // The writing back is done by the kernel's flusher threads; this thread
+  // only waits for them, away from the one that inflates.
+  void StartFlushFileSystem(const std::string& folder) override {
+#ifdef __linux__
+    if (backgroundBusy_) return;  // one at a time: the next start finds more to do
+    JoinBackground();
+    backgroundBusy_ = true;
+    try {
+      background_ = std::thread([this, folder] {
+        const int fd = open(folder.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+          if (syncfs(fd) != 0) backgroundFailed_ = true;
+          close(fd);
+        }
+        backgroundBusy_ = false;
+      });
+    } catch (const std::system_error&) {
+      backgroundBusy_ = false;  // no thread: the flush at the end does it all
+    }
+#else
+    (void)folder;
 #endif
   }
 
@@ -409,6 +441,15 @@ class PosixPlatform final : public Platform {
       buffer.resize(buffer.size() * 2);
     }
   }
+
+ private:
+  void JoinBackground() {
+    if (background_.joinable()) background_.join();
+  }
+
+  std::thread background_;
+  std::atomic<bool> backgroundBusy_{false};
+  std::atomic<bool> backgroundFailed_{false};
 };
 
 }  // namespace

@@ -281,6 +281,10 @@ bool PlanPlatform::FlushNamedFile(const std::string& path) {
   return Look(path).kind == NodeKind::File;
 }
 
+void PlanPlatform::StartFlushFileSystem(const std::string& folder) {
+  if (mode_ == Mode::Record) Inner().StartFlushFileSystem(Rooted(folder));
+}
+
 bool PlanPlatform::CloseFile(FileHandle h) {
   const auto it = handles_.find(h);
   if (it == handles_.end()) return Inner().CloseFile(h);

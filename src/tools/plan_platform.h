@@ -77,6 +77,7 @@ class PlanPlatform : public PlatformWrapper {
   // simulation has nothing to flush and reports success.
   bool FlushFileSystems(const std::vector<std::string>& folders) override;
   bool FlushNamedFile(const std::string& path) override;
+  void StartFlushFileSystem(const std::string& folder) override;
   bool CloseFile(FileHandle h) override;
   bool SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) override;
   bool FindFirst(const std::string& pattern, FoundItem* first) override;

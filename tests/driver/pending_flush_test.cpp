@@ -38,6 +38,8 @@ class Flushes : public PlatformWrapper {
     return failFlushOf.count(p) == 0 && Inner().FlushNamedFile(p);
   }
   bool DeleteFile(const std::string& p) override { return failDeleteOf.count(p) == 0 && Inner().DeleteFile(p); }
+  std::vector<std::string> started;
+  void StartFlushFileSystem(const std::string& f) override { started.push_back(f); }
 
  private:
   bool fileSystems_;
@@ -107,6 +109,19 @@ TEST(PendingFlush, FileThatCannotBeFlushedIsTakenOutAndItsBackupPutBack) {
   // What cannot be deleted keeps the target; the backup stays where it is.
   EXPECT_EQ(ReadFileBytes(dir / "d"), "new d");
   EXPECT_EQ(ReadFileBytes(dir / "d_OLD"), "old d");
+}
+
+TEST(PendingFlush, BackgroundFlushStartsAfterEnoughBytes) {
+  Flushes flushes(true);
+  ScopedPlatform scope(flushes);
+  TPendingFlush pending;
+  const std::int64_t step = TPendingFlush::kStartAfter / 4;
+  for (int i = 0; i < 3; ++i) pending.NoteWritten("a/x", step);
+  EXPECT_TRUE(flushes.started.empty());
+  pending.NoteWritten("b/y", step);
+  EXPECT_EQ(flushes.started, std::vector<std::string>{"b/"});
+  pending.NoteWritten("b/y", TPendingFlush::kStartAfter - 1);  // counting starts again
+  EXPECT_EQ(flushes.started.size(), 1u);
 }
 
 TEST(PendingFlush, FullAtTheLimit) {

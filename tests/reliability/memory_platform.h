@@ -67,6 +67,7 @@ class MemoryPlatform : public PlatformWrapper {
   // Like Windows, no whole file system is flushed: files go one by one.
   bool FlushFileSystems(const std::vector<std::string>&) override { return false; }
   bool FlushNamedFile(const std::string& path) override;
+  void StartFlushFileSystem(const std::string&) override {}
   bool CloseFile(FileHandle h) override;
   bool SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) override;
   bool FindFirst(const std::string& pattern, FoundItem* first) override;

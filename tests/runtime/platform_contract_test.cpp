@@ -43,6 +43,14 @@ TEST(PlatformContract, FlushesReportWhatTheyCouldNotDo) {
 #ifdef __linux__
   EXPECT_TRUE(Sys().FlushFileSystems({dir / "", dir / "", "."}));
 #endif
+  // A background flush is only a hint, and the next flush waits for it.
+  Sys().StartFlushFileSystem(dir / "");
+  Sys().StartFlushFileSystem(dir / "missing/");
+  EXPECT_FALSE(Sys().FlushFileSystems({dir / "missing/"}));
+#ifdef __linux__
+  Sys().StartFlushFileSystem(dir / "");
+  EXPECT_TRUE(Sys().FlushFileSystems({dir / ""}));
+#endif
 }
 
 }  // namespace
