@@ -477,8 +477,6 @@ def main():
     finally:
         space.close()
 
-    if not args.tiny:
-        notes.append("plfsetup on the file workloads runs once: its flush per file costs minutes there.")
     notes.append(f"Whole benchmark: {time.perf_counter() - started:.0f} s on {os.cpu_count()} cores.")
     exe = args.windows_exe or os.path.join(os.path.dirname(work), "windows", "src", "driver", "plfsetup.exe")
     sizes = [("plfsetup (native, Release)", file_size(tools["plfsetup"], "strip")),

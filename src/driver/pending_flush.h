@@ -24,7 +24,7 @@ class TPendingFlush {
   static constexpr std::size_t kLimit = 4096;
   // Written bytes after which the platform is asked to start writing them
   // to disk in the background.
-  static constexpr std::int64_t kStartAfter = 32 << 20;
+  static constexpr std::int64_t kStartAfter = 8 << 20;
 
   // Counts bytes written to `target`; now and then starts the flush of its
   // file system in the background, so that the one at the end has little
