@@ -89,7 +89,9 @@ TEST_P(FaultMatrix, EveryFailingOperationLeavesWholeFilesAndOneMessage) {
   for (const char* kind : {"open", "create", "read", "write", "seek", "close", "flush", "findfirst", "attributes",
                            "rename", "delete", "mkdir", "settime", "syncfs"})
     EXPECT_GT(kinds[kind], 0) << kind;
-  EXPECT_EQ(kinds["flushname"] > 0, !fileSystemFlush);
+  if (!fileSystemFlush) {
+    EXPECT_GT(kinds["flushname"], 0);
+  }
 
   Tally().faultPoints += total;
   Tally().faultHeld += held;
