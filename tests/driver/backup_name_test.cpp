@@ -13,12 +13,10 @@ namespace {
 using test::TempDir;
 
 // Windows notation; folders are only recorded, never made.
-class WindowsFolders : public PlatformWrapper {
+class WindowsFolders : public test::NotationPlatform {
  public:
-  WindowsFolders() : PlatformWrapper(DefaultPlatform()) {}
+  WindowsFolders() : NotationPlatform(true) {}
   std::vector<std::string> created;
-  const char* PathDelimiters() override { return "\\:"; }
-  char PathSeparator() override { return '\\'; }
   std::uint32_t GetAttributes(const std::string&) override { return kInvalidAttributes; }
   bool CreateDirectory(const std::string& p) override {
     created.push_back(p);
@@ -59,16 +57,8 @@ TEST(BackupName, WindowsTable) {
   }
 }
 
-// POSIX notation.
-class PosixFolders : public PlatformWrapper {
- public:
-  PosixFolders() : PlatformWrapper(DefaultPlatform()) {}
-  const char* PathDelimiters() override { return "/:"; }
-  char PathSeparator() override { return '/'; }
-};
-
 TEST(BackupName, SlashEndsTheFolderPartOnPosix) {
-  PosixFolders posix;
+  test::NotationPlatform posix(false);
   ScopedPlatform scope(posix);
   std::string backup;
   MakeBackupName("/opt/my.dir/README", "*_OLD.*", &backup);

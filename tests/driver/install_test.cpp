@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,12 +13,15 @@
 #include "package/preload_reader.h"
 #include "runtime/calendar.h"
 #include "runtime/exceptions.h"
-#include "support/test_support.h"
+#include "support/fault_platform.h"
+#include "support/package_bytes.h"
 #include "text/ini_string_list.h"
 
 namespace plf {
 namespace {
 
+using test::FaultPlatform;
+using test::LocalWriteTime;
 using test::PathExists;
 using test::ReadFileBytes;
 using test::TempDir;
@@ -45,16 +49,6 @@ std::string Noise(std::size_t size, std::uint32_t seed) {
     c = "abcdefghijklmnop"[(seed >> 16) & 15];
   }
   return s;
-}
-
-DateTimeParts LocalWriteTime(const std::string& path) {
-  FoundItem item;
-  DateTimeParts parts;
-  std::int64_t local = 0;
-  EXPECT_TRUE(Sys().FindFirst(path, &item));
-  EXPECT_TRUE(Sys().UtcToLocal(item.lastWriteTime, &local));
-  EXPECT_TRUE(PartsFromFileTime(local, &parts));
-  return parts;
 }
 
 class Install : public ::testing::Test {
@@ -104,11 +98,9 @@ class Install : public ::testing::Test {
   }
 
   // Changes the package file in place.
-  void PatchInt32(std::int64_t at, std::int32_t value) {
+  void PatchRecord(int index, test::RecordField field, std::int32_t value) {
     std::string bytes = ReadFileBytes(package);
-    ASSERT_LE(at + 4, static_cast<std::int64_t>(bytes.size()));
-    for (int i = 0; i < 4; ++i)
-      bytes[static_cast<std::size_t>(at + i)] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
+    test::SetFieldAt(&bytes, test::RecordOffset(bytes, index) + field, value);
     WriteFileBytes(package, bytes);
   }
   void FlipByte(std::int64_t at) {
@@ -116,16 +108,6 @@ class Install : public ::testing::Test {
     bytes[static_cast<std::size_t>(at)] = static_cast<char>(bytes[static_cast<std::size_t>(at)] ^ 0x5A);
     WriteFileBytes(package, bytes);
   }
-  // Offset of an entry's record (its length field) in the package.
-  std::int64_t RecordAt(std::size_t index) {
-    const std::string bytes = ReadFileBytes(package);
-    std::int64_t at = static_cast<std::int64_t>(LoadLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 12)) +
-                      kDirHeaderSize;
-    for (std::size_t i = 0; i < index; ++i) at += entries[i].length + 4;
-    return at;
-  }
-  void PatchUncompressedSize(std::size_t index, std::int32_t size) { PatchInt32(RecordAt(index) + 12, size); }
-  void PatchCompressedSize(std::size_t index, std::int32_t size) { PatchInt32(RecordAt(index) + 8, size); }
   std::int64_t DataEnd(std::size_t index) const {
     return static_cast<std::int64_t>(entries[index].dataOffset) + entries[index].compressedSize;
   }
@@ -250,8 +232,8 @@ TEST_F(Install, DataIsCutAtTheRecordedSize) {
   for (bool cutChecksum : {false, true}) {
     const std::string data = Noise(100000, 3);
     Pack({{"a", data}});
-    PatchUncompressedSize(0, 1000);
-    if (cutChecksum) PatchCompressedSize(0, entries[0].compressedSize - 4);
+    PatchRecord(0, test::kRecordUncompressedSize, 1000);
+    if (cutChecksum) PatchRecord(0, test::kRecordCompressedSize, entries[0].compressedSize - 4);
     Run({{"a", "a.txt"}});
     EXPECT_EQ(ReadFileBytes(At("a.txt")), data.substr(0, 1000)) << cutChecksum;
   }
@@ -309,44 +291,19 @@ TEST_F(Install, InvalidTimeStampStopsBeforeAnything) {
 
 // --- Failures ------------------------------------------------------------------
 
-// Breaks chosen file operations of the installation.
-class Faults : public PlatformWrapper {
- public:
-  Faults() : PlatformWrapper(DefaultPlatform()) {}
-  int shortWriteAt = 0;  // 1-based WriteFile call that takes only half
+// Fails the operations named in `ops` (by name, or "name argument"); the
+// `writeAt`-th write takes only half, as a full disk does. As on
+// Windows, no whole file system is flushed: files go one by one.
+struct Faults : FaultPlatform {
+  explicit Faults(std::set<std::string> failing = {}, int writeAt = 0) : ops(std::move(failing)) {
+    fileSystemFlush = false;
+    failWhen = [this, writeAt](const std::string& name, const std::string& argument) {
+      if (name == "write") return ++writes == writeAt;
+      return ops.count(name) + ops.count(name + " " + argument) > 0;
+    };
+  }
+  std::set<std::string> ops;
   int writes = 0;
-  bool failFlush = false;
-  bool failClose = false;
-  std::string failMoveFrom;
-  std::string failDeleteOf;
-  std::vector<std::string> ops;
-
-  std::int32_t WriteFile(FileHandle h, const void* b, std::int32_t n) override {
-    if (++writes == shortWriteAt) return Inner().WriteFile(h, b, n / 2);
-    return Inner().WriteFile(h, b, n);
-  }
-  bool FlushFile(FileHandle h) override {
-    ops.push_back("flush");
-    return !failFlush && Inner().FlushFile(h);
-  }
-  // As on Windows: no whole file system is flushed, files go one by one.
-  bool FlushFileSystems(const std::vector<std::string>&) override {
-    ops.push_back("flush file systems");
-    return false;
-  }
-  bool FlushNamedFile(const std::string& p) override {
-    ops.push_back("flush " + p);
-    return !failFlush && Inner().FlushNamedFile(p);
-  }
-  bool CloseFile(FileHandle h) override { return Inner().CloseFile(h) && !failClose; }
-  bool MoveFile(const std::string& from, const std::string& to) override {
-    ops.push_back("move " + from + " " + to);
-    return from != failMoveFrom && Inner().MoveFile(from, to);
-  }
-  bool DeleteFile(const std::string& p) override {
-    ops.push_back("delete " + p);
-    return p != failDeleteOf && Inner().DeleteFile(p);
-  }
 };
 
 TEST_F(Install, CorruptEntryInTheMiddle) {
@@ -371,9 +328,9 @@ TEST_F(Install, EntriesThatCannotBeOpenedLeaveTheTarget) {
     SCOPED_TRACE(variant);
     Pack({{"a", "new data"}});
     if (variant == 0)
-      PatchCompressedSize(0, 1 << 20);
+      PatchRecord(0, test::kRecordCompressedSize, 1 << 20);
     else
-      PatchUncompressedSize(0, -1);
+      PatchRecord(0, test::kRecordUncompressedSize, -1);
     WriteFileBytes(At("a.txt"), "old");
     Run({{"a", "a.txt"}});
     EXPECT_EQ(ReadFileBytes(At("a.txt")), "old");
@@ -396,11 +353,10 @@ TEST_F(Install, ShortCopiesFailTheLine) {
     SCOPED_TRACE(c.what);
     const std::string data = Noise(100000, 5);
     Pack({{"a", data}});
-    if (c.shortSource) PatchUncompressedSize(0, 100050);
+    if (c.shortSource) PatchRecord(0, test::kRecordUncompressedSize, 100050);
     WriteFileBytes(At("a.txt"), "old");
     std::filesystem::remove(At("a_OLD.txt"));
-    Faults faults;
-    faults.shortWriteAt = c.shortWriteAt;
+    Faults faults({}, c.shortWriteAt);
     ScopedPlatform scope(faults);
     try {
       Run({{"a", "a.txt"}});
@@ -416,7 +372,7 @@ TEST_F(Install, ShortCopiesFailTheLine) {
 TEST_F(Install, ChecksumIsVerifiedPastTheRecordedSize) {
   const std::string data = Noise(100000, 9);
   Pack({{"a", data}});
-  PatchUncompressedSize(0, 1000);
+  PatchRecord(0, test::kRecordUncompressedSize, 1000);
   FlipByte(DataEnd(0) - 1);  // the checksum
   WriteFileBytes(At("a.txt"), "old");
   try {
@@ -445,12 +401,10 @@ TEST_F(Install, DelayedWriteErrorPutsTheOldFileBack) {
     WriteFileBytes(At("a.txt"), "old");
     std::filesystem::remove(At("a_OLD.txt"));
     if (c.backupTaken) WriteFileBytes(At("a_OLD.txt"), "older");
-    Faults faults;
-    faults.failFlush = c.failFlush;
-    faults.failClose = !c.failFlush;
+    Faults faults(c.failFlush ? std::set<std::string>{"flush", "flushname"} : std::set<std::string>{"close"});
     ScopedPlatform scope(faults);
     EXPECT_THROW(Run({{"a", "a.txt"}}), EWriteError);
-    faults.failClose = false;
+    faults.ops.clear();
     EXPECT_EQ(ReadFileBytes(At("a.txt")), "old");
     EXPECT_EQ(PathExists(At("a_OLD.txt")), c.backupTaken);
     EXPECT_FALSE(PathExists(At("a.~txt")));
@@ -474,11 +428,12 @@ TEST_F(Install, FilesAreFlushedTogetherBeforeTheRunEnds) {
     // No flush while writing; one barrier at the end, also after a failure,
     // for the files the run leaves installed.
     std::vector<std::string> flushes;
-    for (const std::string& op : faults.ops)
-      if (op.rfind("flush", 0) == 0) flushes.push_back(op);
-    EXPECT_EQ(flushes, (std::vector<std::string>{"flush file systems", "flush " + At("sub/a.txt"),
-                                                 "flush " + At("sub/b.txt")}));
-    EXPECT_EQ(faults.ops.back(), "flush " + At("sub/b.txt"));
+    for (const std::string& op : faults.Ops()) {
+      if (op.rfind("flush", 0) == 0 || op.rfind("syncfs", 0) == 0) flushes.push_back(op);
+      EXPECT_TRUE(flushes.empty() || (op.rfind("rename", 0) != 0 && op.rfind("delete", 0) != 0)) << op;
+    }
+    EXPECT_EQ(flushes, (std::vector<std::string>{"syncfs " + At("sub/"), "flushname " + At("sub/a.txt"),
+                                                 "flushname " + At("sub/b.txt")}));
   }
 }
 
@@ -486,8 +441,7 @@ TEST_F(Install, FailedRenameOfTheTemporaryFileKeepsTheNewData) {
   Pack({{"a", "new"}});
   WriteFileBytes(At("a.txt"), "old");
   WriteFileBytes(At("a_OLD.txt"), "older");  // taken: replaced through "~"
-  Faults faults;
-  faults.failMoveFrom = At("a.~txt");
+  Faults faults({"rename " + At("a.~txt") + " -> " + At("a.txt")});
   ScopedPlatform scope(faults);
   try {
     Run({{"a", "a.txt"}});
@@ -505,8 +459,7 @@ TEST_F(Install, NoMoveBackOverAFileThatStandsAtTheTarget) {
   Pack({{"b", Noise(200000, 1)}});
   FlipByte(entries[0].dataOffset + entries[0].compressedSize / 2);
   WriteFileBytes(At("b.txt"), "old b");
-  Faults faults;
-  faults.failDeleteOf = At("b.txt");
+  Faults faults({"delete " + At("b.txt")});
   ScopedPlatform scope(faults);
   EXPECT_THROW(Run({{"b", "b.txt"}}), Exception);
   EXPECT_EQ(ReadFileBytes(At("b_OLD.txt")), "old b");
@@ -550,7 +503,7 @@ TEST_F(Install, PatternNamingTheTargetItselfKeepsNoBackup) {
   EXPECT_THROW(Run({{"bad", "a.txt"}}, {"Rename=*.*"}), Exception);
   EXPECT_EQ(ReadFileBytes(At("a.txt")), "new");
   EXPECT_FALSE(PathExists(At("a.~txt")));
-  for (const std::string& op : faults.ops) EXPECT_NE(op.rfind("move " + At("a.txt") + " ", 0), 0u) << op;
+  for (const std::string& op : faults.Ops()) EXPECT_NE(op.rfind("rename " + At("a.txt") + " ", 0), 0u) << op;
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "package/preload_reader.h"
-#include "package_bytes.h"
+#include "support/package_bytes.h"
 #include "support/test_support.h"
 
 namespace plf::test {

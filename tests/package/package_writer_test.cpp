@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "package/package_bytes.h"
+#include "support/package_bytes.h"
 #include "package/preload_reader.h"
 #include "runtime/calendar.h"
 #include "runtime/exceptions.h"

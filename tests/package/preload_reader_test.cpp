@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "package/package_bytes.h"
+#include "support/package_bytes.h"
 #include "package/package_writer.h"
 #include "runtime/calendar.h"
 #include "runtime/exceptions.h"
-#include "support/test_support.h"
+#include "support/fault_platform.h"
 
 namespace plf {
 namespace {
@@ -39,22 +39,6 @@ std::string ReadAll(TStream& s, std::int32_t size) {
   text.resize(static_cast<std::size_t>(s.Read(&text[0], size)));
   return text;
 }
-
-// Counts open and closed files, to show that a refused package leaves none.
-class CountingPlatform : public PlatformWrapper {
- public:
-  CountingPlatform() : PlatformWrapper(DefaultPlatform()) {}
-  int open = 0;
-  FileHandle OpenFile(const std::string& p, Access a, Share s, Disposition d) override {
-    const FileHandle h = PlatformWrapper::OpenFile(p, a, s, d);
-    if (h != kInvalidHandle) ++open;
-    return h;
-  }
-  bool CloseFile(FileHandle h) override {
-    --open;
-    return PlatformWrapper::CloseFile(h);
-  }
-};
 
 struct Fixture {
   test::TempDir dir;
@@ -103,7 +87,7 @@ TEST(PreLoadReader, OpensOrRefusesPackages) {
   for (const Case& c : cases) {
     Fixture f;
     test::WriteFileBytes(f.path, c.bytes);
-    CountingPlatform platform;
+    test::FaultPlatform platform;
     ScopedPlatform scoped(platform);
     try {
       TPreLoadReader reader(f.path);
@@ -113,7 +97,7 @@ TEST(PreLoadReader, OpensOrRefusesPackages) {
     } catch (const Exception& e) {
       EXPECT_EQ(e.Message(), c.error ? c.error : "(opens)") << c.what;
     }
-    EXPECT_EQ(platform.open, 0) << c.what << ": a file stayed open";
+    EXPECT_TRUE(platform.openHandles.empty()) << c.what << ": a file stayed open";
   }
 }
 
@@ -141,25 +125,15 @@ TEST(PreLoadReader, CutRecordsAreReadAsZeros) {
   EXPECT_EQ(size, 0);
 }
 
-// Fails the n-th read of a file, as a failing disk does.
-class FailingReadPlatform : public PlatformWrapper {
- public:
-  explicit FailingReadPlatform(int failAt) : PlatformWrapper(DefaultPlatform()), failAt_(failAt) {}
-  std::int32_t ReadFile(FileHandle h, void* b, std::int32_t n) override {
-    return ++reads_ == failAt_ ? -1 : PlatformWrapper::ReadFile(h, b, n);
-  }
-
- private:
-  int failAt_;
-  int reads_ = 0;
-};
-
 TEST(PreLoadReader, AFailedReadIsNoEndOfFile) {
   Fixture f;
   test::WriteFileBytes(f.path, PackageBytes("", {Record("A"), Record("B")}));
   // Reads: file header, directory header, then length and body per record.
   for (int failAt = 1; failAt <= 6; ++failAt) {
-    FailingReadPlatform platform(failAt);
+    test::FaultPlatform platform;
+    platform.failWhen = [failAt, reads = 0](const std::string& name, const std::string&) mutable {
+      return name == "read" && ++reads == failAt;
+    };
     ScopedPlatform scoped(platform);
     try {
       TPreLoadReader reader(f.path);
@@ -291,10 +265,12 @@ TEST(PreLoadReader, EntryStreamsShareTheFileAndComeAndGo) {
   ASSERT_TRUE(reader.OpenEntry(0, &a, &aSize));
   ASSERT_TRUE(reader.OpenEntry(1, &b, &bSize));
   EXPECT_NE(dynamic_cast<TOwnDecompressor*>(a.get()), nullptr);
+  // Pieces of changing sizes, so that the shared file is positioned anew
+  // again and again.
   std::string gotA, gotB;
-  while (gotA.size() < one.size() || gotB.size() < two.size()) {
-    gotA += ReadAll(*a, 70001);
-    gotB += ReadAll(*b, 33333);
+  for (int turn = 0; gotA.size() < one.size() || gotB.size() < two.size(); ++turn) {
+    gotA += ReadAll(*a, turn < 200 ? 1000 + turn : 70001);
+    gotB += ReadAll(*b, turn < 200 ? 700 + turn : 33333);
   }
   EXPECT_EQ(gotA, one);
   EXPECT_EQ(gotB, two);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "package/package_bytes.h"
+#include "support/package_bytes.h"
 #include "runtime/calendar.h"
 #include "runtime/exceptions.h"
 

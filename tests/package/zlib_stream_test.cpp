@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "package/package_bytes.h"
+#include "support/package_bytes.h"
 
 namespace plf {
 namespace {

@@ -12,6 +12,80 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
+TEST(PlatformContract, RenameNeverReplaces) {
+  TempDir dir;
+  test::WriteFileBytes(dir / "a", "A");
+  test::WriteFileBytes(dir / "b", "B");
+  fs::create_directory(dir / "d1");
+  fs::create_directory(dir / "d2");
+  struct Case {
+    const char* from;
+    const char* to;
+  } refused[] = {{"a", "b"}, {"d1", "d2"}, {"a", "d1"}, {"d1", "a"}, {"missing", "x"}};
+  for (const Case& c : refused) EXPECT_FALSE(Sys().MoveFile(dir / c.from, dir / c.to)) << c.from << " " << c.to;
+  EXPECT_EQ(test::ReadFileBytes(dir / "a"), "A");
+  EXPECT_EQ(test::ReadFileBytes(dir / "b"), "B");
+  EXPECT_TRUE(fs::is_directory(dir / "d1"));
+  EXPECT_TRUE(fs::is_directory(dir / "d2"));
+
+  EXPECT_TRUE(Sys().MoveFile(dir / "a", dir / "c"));
+  EXPECT_EQ(test::ReadFileBytes(dir / "c"), "A");
+  EXPECT_FALSE(test::PathExists(dir / "a"));
+  EXPECT_TRUE(Sys().MoveFile(dir / "d1", dir / "d3"));
+  EXPECT_TRUE(fs::is_directory(dir / "d3"));
+  EXPECT_FALSE(Sys().MoveFile("", dir / "e"));
+}
+
+TEST(PlatformContract, FindFirstKnowsOnlyStarAndQuestionMark) {
+  TempDir dir;
+  for (const char* name : {"a.txt", "b.log", "[ab].dat", ".hidden"}) test::WriteFileBytes(dir / name, "x");
+  fs::create_directory(dir / "sub");
+  struct Case {
+    const char* pattern;
+    bool found;
+    bool folder;
+  } cases[] = {
+      {"*.txt", true, false},    {"?.txt", true, false},   {"??.txt", false, false}, {"[ab].dat", true, false},
+      {"[ab]*", true, false},    {"a.dat", false, false},  {"b.dat", false, false},  {".hid*", true, false},
+      {".hidden", true, false},  {"*.log", true, false},   {"su?", true, true},      {"sub", true, true},
+      {"s*", true, true},        {"*.none", false, false}, {"missing", false, false}, {"nowhere/*", false, false},
+  };
+  for (const Case& c : cases) {
+    FoundItem item;
+    EXPECT_EQ(Sys().FindFirst(dir / c.pattern, &item), c.found) << c.pattern;
+    if (c.found) {
+      EXPECT_EQ(item.IsDirectory(), c.folder) << c.pattern;
+    }
+  }
+  FoundItem item;
+  EXPECT_FALSE(Sys().FindFirst("", &item));
+}
+
+TEST(PlatformContract, AttributesAndReadOnlyFiles) {
+  TempDir dir;
+  test::WriteFileBytes(dir / "f", "x");
+  test::WriteFileBytes(dir / "ro", "keep");
+  test::MakeReadOnly(dir / "ro", true);
+  EXPECT_NE(Sys().GetAttributes(dir.Path()) & kAttrDirectory, 0u);
+  EXPECT_EQ(Sys().GetAttributes(dir / "f") & (kAttrDirectory | kAttrReadOnly), 0u);
+  EXPECT_EQ(Sys().GetAttributes(dir / "ro") & (kAttrDirectory | kAttrReadOnly), kAttrReadOnly);
+  EXPECT_EQ(Sys().GetAttributes(dir / "missing"), kInvalidAttributes);
+  EXPECT_EQ(Sys().GetAttributes(""), kInvalidAttributes);
+
+  struct Case {
+    Access access;
+    Disposition disposition;
+  } refused[] = {{Access::Write, Disposition::OpenExisting},
+                 {Access::ReadWrite, Disposition::OpenExisting},
+                 {Access::ReadWrite, Disposition::CreateAlways}};
+  for (const Case& c : refused)
+    EXPECT_EQ(Sys().OpenFile(dir / "ro", c.access, Share::None, c.disposition), kInvalidHandle);
+  EXPECT_EQ(test::ReadFileBytes(dir / "ro"), "keep");
+  const FileHandle h = Sys().OpenFile(dir / "ro", Access::Read, Share::Read, Disposition::OpenExisting);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_TRUE(Sys().CloseFile(h));
+}
+
 TEST(PlatformContract, DeleteRemovesPlainFilesOnly) {
   // Read-only means "no write bit" on POSIX, so root is refused as well.
   TempDir dir;

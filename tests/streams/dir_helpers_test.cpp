@@ -14,11 +14,9 @@ namespace {
 
 // Windows notation over a simulated disk: records each attribute query and
 // each creation, in order.
-class WindowsDisk : public PlatformWrapper {
+class WindowsDisk : public test::NotationPlatform {
  public:
-  WindowsDisk() : PlatformWrapper(DefaultPlatform()) {}
-  const char* PathDelimiters() override { return "\\:"; }
-  char PathSeparator() override { return '\\'; }
+  WindowsDisk() : NotationPlatform(true) {}
   std::uint32_t GetAttributes(const std::string& path) override {
     calls.push_back("attr " + path);
     if (folders.count(path) != 0) return kAttrDirectory;

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "runtime/exceptions.h"
-#include "support/test_support.h"
+#include "support/fault_platform.h"
 
 namespace plf {
 namespace {
@@ -16,63 +18,22 @@ using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
 
-// Names in Windows notation, with Windows's way of comparing them.
-class WindowsNotation : public PlatformWrapper {
- public:
-  WindowsNotation() : PlatformWrapper(DefaultPlatform()) {}
-  const char* PathDelimiters() override { return "\\:"; }
-  char PathSeparator() override { return '\\'; }
-};
-
-// Names in POSIX notation, compared exactly.
-class PosixNotation : public PlatformWrapper {
- public:
-  PosixNotation() : PlatformWrapper(DefaultPlatform()) {}
-  const char* PathDelimiters() override { return "/:"; }
-  char PathSeparator() override { return '/'; }
-};
-
-// Records the file operations and fails the ones asked for.
-class FileFaults : public PlatformWrapper {
- public:
-  FileFaults() : PlatformWrapper(DefaultPlatform()) {}
-  bool failFlush = false;
-  bool failClose = false;
-  bool failMove = false;
-  std::string hideFrom;  // FindFirst reports nothing for this name, once
-  std::vector<std::string> ops;
-
-  FileHandle OpenFile(const std::string& p, Access a, Share s, Disposition d) override {
-    ops.push_back(std::string(d == Disposition::CreateNew ? "createnew " : "open ") + p);
-    return Inner().OpenFile(p, a, s, d);
-  }
-  bool FlushFile(FileHandle h) override {
-    ops.push_back("flush");
-    return !failFlush && Inner().FlushFile(h);
-  }
-  bool CloseFile(FileHandle h) override {
-    ops.push_back("close");
-    return Inner().CloseFile(h) && !failClose;
-  }
-  bool MoveFile(const std::string& from, const std::string& to) override {
-    ops.push_back("move " + from + " " + to);
-    return !failMove && Inner().MoveFile(from, to);
-  }
-  bool DeleteFile(const std::string& p) override {
-    ops.push_back("delete " + p);
-    return Inner().DeleteFile(p);
-  }
-  bool FindFirst(const std::string& p, FoundItem* f) override {
-    if (!hideFrom.empty() && p == hideFrom) {
+// Fails the operations whose names are in `failing`, and makes FindFirst
+// miss `hideFrom` once.
+struct FileFaults : test::FaultPlatform {
+  FileFaults() {
+    failWhen = [this](const std::string& name, const std::string& argument) {
+      if (name != "findfirst" || hideFrom.empty() || argument != hideFrom) return failing.count(name) > 0;
       hideFrom.clear();
-      return false;
-    }
-    return Inner().FindFirst(p, f);
+      return true;
+    };
   }
+  std::set<std::string> failing;
+  std::string hideFrom;
   int IndexOf(const std::string& op) const {
-    for (std::size_t i = 0; i < ops.size(); ++i)
-      if (ops[i] == op) return static_cast<int>(i);
-    return -1;
+    const std::vector<std::string> ops = Ops();
+    const auto at = std::find(ops.begin(), ops.end(), op);
+    return at == ops.end() ? -1 : static_cast<int>(at - ops.begin());
   }
 };
 
@@ -81,7 +42,7 @@ void WriteText(TStream& s, const std::string& text) {
 }
 
 TEST(TempName, WindowsNotationTable) {
-  WindowsNotation windows;
+  test::NotationPlatform windows(true);
   ScopedPlatform scope(windows);
   struct Case {
     const char* target;
@@ -105,7 +66,7 @@ TEST(TempName, WindowsNotationTable) {
 }
 
 TEST(TempName, SlashIsADelimiterOnPosix) {
-  PosixNotation posix;
+  test::NotationPlatform posix(false);
   ScopedPlatform scope(posix);
   EXPECT_EQ(MakeTempName("/opt/my.dir/file"), "/opt/my.dir/file~");
   EXPECT_EQ(MakeTempName("/opt/dir/file.txt"), "/opt/dir/file.~txt");
@@ -124,14 +85,11 @@ TEST(SameFileName, FollowsThePlatformsRules) {
       {"a.txt", "a.txt", true, true},      {"a.txt", "A.TXT", true, false},  {"a.txt.", "a.txt", true, false},
       {"a.txt ..", "a.txt", true, false},  {"a.txt", "a.tx", false, false}, {"x", "", false, false},
   };
-  {
-    PosixNotation posix;
-    ScopedPlatform scope(posix);
-    for (const Case& c : cases) EXPECT_EQ(SameFileName(c.a, c.b), c.posix) << c.a << " / " << c.b;
+  for (bool windows : {false, true}) {
+    test::NotationPlatform notation(windows);
+    ScopedPlatform scope(notation);
+    for (const Case& c : cases) EXPECT_EQ(SameFileName(c.a, c.b), windows ? c.windows : c.posix) << c.a << " / " << c.b;
   }
-  WindowsNotation windows;
-  ScopedPlatform scope(windows);
-  for (const Case& c : cases) EXPECT_EQ(SameFileName(c.a, c.b), c.windows) << c.a << " / " << c.b;
 }
 
 TEST(ReplaceStream, ReleaseTable) {
@@ -168,33 +126,25 @@ TEST(ReplaceStream, ReleaseTable) {
   }
 }
 
-TEST(ReplaceStream, StaleTemporaryFileIsTruncatedAndReused) {
-  TempDir dir;
-  WriteFileBytes(dir / "a.txt", "old");
-  WriteFileBytes(dir / "a.~txt", "stale and much longer");
-  TReplaceStream s(dir / "a.txt");
-  EXPECT_EQ(s.Size(), 0);
-  WriteText(s, "new");
-  s.Commit();
-  s.Finish();
-  EXPECT_EQ(ReadFileBytes(dir / "a.txt"), "new");
-  EXPECT_FALSE(PathExists(dir / "a.~txt"));
-}
-
-TEST(ReplaceStream, BackupUnderTheTildeNameIsNeverTruncated) {
-  TempDir dir;
-  WriteFileBytes(dir / "app.exe", "current");
-  WriteFileBytes(dir / "app.~exe", "backup");
-  {
-    TReplaceStream s(dir / "app.exe", dir / "app.~exe");
-    EXPECT_EQ(s.TempName(), dir / "app.~~exe");
-    WriteText(s, "new");
-    s.Commit();
-    s.Finish();
+TEST(ReplaceStream, AFileUnderTheTildeNameIsReusedUnlessItIsTheBackup) {
+  for (bool isBackup : {false, true}) {
+    SCOPED_TRACE(isBackup);
+    TempDir dir;
+    WriteFileBytes(dir / "a.txt", "old");
+    WriteFileBytes(dir / "a.~txt", "stale and much longer");
+    {
+      TReplaceStream s(dir / "a.txt", isBackup ? dir / "a.~txt" : "");
+      EXPECT_EQ(s.TempName(), dir / (isBackup ? "a.~~txt" : "a.~txt"));
+      EXPECT_EQ(s.Size(), 0);
+      WriteText(s, "new");
+      s.Commit();
+      s.Finish();
+    }
+    EXPECT_EQ(ReadFileBytes(dir / "a.txt"), "new");
+    EXPECT_EQ(ReadFileBytes(dir / "a.~txt"), isBackup ? "stale and much longer" : "");
+    EXPECT_EQ(PathExists(dir / "a.~txt"), isBackup);
+    EXPECT_FALSE(PathExists(dir / "a.~~txt"));
   }
-  EXPECT_EQ(ReadFileBytes(dir / "app.exe"), "new");
-  EXPECT_EQ(ReadFileBytes(dir / "app.~exe"), "backup");
-  EXPECT_FALSE(PathExists(dir / "app.~~exe"));
 }
 
 TEST(ReplaceStream, ReadOnlyTargetKeepsNewDataBeside) {
@@ -225,7 +175,7 @@ TEST(ReplaceStream, FailedRenameLeavesNewDataUnderTemporaryName) {
     TReplaceStream s(target);
     WriteText(s, "new");
     s.Commit();
-    faults.failMove = true;
+    faults.failing = {"rename"};
     try {
       s.Finish();
       FAIL() << "no exception";
@@ -286,8 +236,7 @@ TEST(ReplaceStream, DelayedWriteErrorIsAFailure) {
         TReplaceStream s(target);
         WriteText(s, "new");
         s.Commit();
-        faults.failFlush = failFlush;
-        faults.failClose = !failFlush;
+        faults.failing = {failFlush ? "flush" : "close"};
         EXPECT_THROW(s.Finish(), EWriteError);
       }
       EXPECT_EQ(PathExists(target), targetExists);
@@ -307,7 +256,6 @@ TEST(ReplaceStream, FileAppearingAtTheTargetIsNotTruncated) {
   faults.hideFrom = target;  // the existence test misses it
   ScopedPlatform scope(faults);
   TReplaceStream s(target);
-  EXPECT_EQ(faults.ops.front(), "createnew " + target);
   EXPECT_TRUE(s.TargetExisted());
   EXPECT_EQ(s.TempName(), dir / "a.~txt");
   EXPECT_EQ(ReadFileBytes(target), "old");
@@ -365,34 +313,27 @@ class RecordingSource : public TStream {
   std::int32_t limit_;
 };
 
-TEST(CopyStream, CopiesInPiecesOfAtMost32768) {
-  const std::int32_t count = 3 * 32768 + 100;
-  RecordingSource source(count);
-  TMemoryStream sink;
-  EXPECT_EQ(CopyStream(&source, &sink, false, count), count);
-  EXPECT_EQ(source.asked, (std::vector<std::int32_t>{32768, 32768, 32768, 100}));
-  EXPECT_EQ(sink.Size(), count);
-}
-
-TEST(CopyStream, CountsAndEnds) {
+TEST(CopyStream, CopiesInPiecesOfAtMost32768AndCountsWhatItCopied) {
   struct Case {
     std::int32_t sourceSize;
     std::int32_t limit;
     std::int32_t count;
     std::int32_t result;
-    std::size_t reads;
+    std::vector<std::int32_t> asked;
   } cases[] = {
-      {5, 1 << 30, 500, 5, 2},        // ends at the source's end
-      {5, 1 << 30, 0, 0, 0},          // nothing asked, nothing read
-      {5, 1 << 30, -7, 0, 0},
-      {5000, 1000, 3000, 3000, 3},    // short reads that are not the end go on
+      {3 * 32768 + 100, 1 << 30, 3 * 32768 + 100, 3 * 32768 + 100, {32768, 32768, 32768, 100}},
+      {5, 1 << 30, 500, 5, {500, 495}},  // ends at the source's end
+      {5, 1 << 30, 0, 0, {}},            // nothing asked, nothing read
+      {5, 1 << 30, -7, 0, {}},
+      {5000, 1000, 3000, 3000, {3000, 2000, 1000}},  // short reads that are not the end go on
   };
   for (const Case& c : cases) {
     RecordingSource source(c.sourceSize, c.limit);
     source.position = 3;
     TMemoryStream sink;
     EXPECT_EQ(CopyStream(&source, &sink, true, c.count), c.result) << c.count;
-    EXPECT_EQ(source.asked.size(), c.reads) << c.count;
+    EXPECT_EQ(source.asked, c.asked) << c.count;
+    EXPECT_EQ(sink.Size(), c.result);
     if (c.count <= 0) {
       EXPECT_EQ(source.position, 0);  // rewound all the same
     }

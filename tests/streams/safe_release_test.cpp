@@ -10,7 +10,7 @@
 #include "runtime/stream.h"
 #include "runtime/string_list.h"
 #include "streams/sub_stream.h"
-#include "support/test_support.h"
+#include "support/fault_platform.h"
 
 namespace plf {
 namespace {
@@ -128,16 +128,6 @@ TEST(IsValidClass, NameRules) {
     EXPECT_EQ(IsValidClass(c.cls), c.valid) << (c.cls && c.cls->name ? c.cls->name : "(null)");
 }
 
-// Deletes fail for the names listed in `locked`.
-class LockingPlatform : public PlatformWrapper {
- public:
-  LockingPlatform() : PlatformWrapper(DefaultPlatform()) {}
-  std::set<std::string> locked;
-  bool DeleteFile(const std::string& path) override {
-    return locked.count(path) == 0 && PlatformWrapper::DeleteFile(path);
-  }
-};
-
 class TempFileList : public ::testing::Test {
  protected:
   void SetUp() override { RunTempFilesExitStep(); }
@@ -161,7 +151,11 @@ TEST_F(TempFileList, AddsFullPathsOnceIgnoringCase) {
 }
 
 TEST_F(TempFileList, DeleteRelistsFilesThatStay) {
-  LockingPlatform platform;
+  std::set<std::string> locked;
+  test::FaultPlatform platform;  // deletes of the locked names fail
+  platform.failWhen = [&locked](const std::string& name, const std::string& path) {
+    return name == "delete" && locked.count(path) > 0;
+  };
   ScopedPlatform scoped(platform);
   TStringList list;
   for (const char* n : {"a.tmp", "b.tmp", "c.tmp"}) {
@@ -169,7 +163,7 @@ TEST_F(TempFileList, DeleteRelistsFilesThatStay) {
     list.Add(dir / n);
   }
   list.Add(dir / "missing.tmp");
-  platform.locked = {dir / "b.tmp", dir / "missing.tmp"};
+  locked = {dir / "b.tmp", dir / "missing.tmp"};
   DeleteTempFiles(&list, true);
   EXPECT_EQ(list.Count(), 0);
   EXPECT_FALSE(test::PathExists(dir / "a.tmp"));

@@ -1,7 +1,8 @@
 // A platform wrapper that counts the operations that change or inspect the
-// file system and makes the k-th of them fail the way the operating system
-// fails it, or runs a hook just before it (a crash test ends the process
-// there). Counting runs are made with failAt = 0.
+// file system and makes the k-th of them (or those a predicate picks) fail
+// the way the operating system fails them, or runs a hook just before each
+// (a crash test ends the process there). Counting runs are made with
+// failAt = 0.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +22,30 @@ class FaultPlatform : public CapturePlatform {
   long failAt = 0;
   // Called with the operation's number and name before it runs.
   std::function<void(long, const char*)> beforeOperation;
+  // Also fails the operations for which this answers true, given the
+  // operation's name and argument as the log writes them.
+  std::function<bool(const std::string&, const std::string&)> failWhen;
   long count = 0;
   std::vector<std::string> log;  // "n name argument" of each counted operation
   std::string failed;            // the operation that was failed, if any
   std::set<FileHandle> openHandles;  // opened and not yet closed
+
+  // The log without the numbers: "name argument", or "name" alone.
+  std::vector<std::string> Ops() const {
+    std::vector<std::string> ops;
+    for (const std::string& line : log) {
+      std::string op = line.substr(line.find(' ') + 1);
+      if (op.back() == ' ') op.pop_back();
+      ops.push_back(op);
+    }
+    return ops;
+  }
+  // How many operations of that name were made.
+  long Count(const std::string& name) const {
+    long n = 0;
+    for (const std::string& op : Ops()) n += op.compare(0, op.find(' '), name) == 0;
+    return n;
+  }
 
   FileHandle OpenFile(const std::string& path, Access a, Share s, Disposition d) override {
     if (Fail(d == Disposition::OpenExisting ? "open" : "create", path)) return kInvalidHandle;
@@ -90,7 +111,7 @@ class FaultPlatform : public CapturePlatform {
     ++count;
     if (beforeOperation) beforeOperation(count, name);
     log.push_back(std::to_string(count) + " " + name + " " + argument);
-    if (count != failAt) return false;
+    if (count != failAt && !(failWhen && failWhen(name, argument))) return false;
     failed = log.back();
     return true;
   }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+
+#include <gtest/gtest.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -60,6 +62,30 @@ bool PathExists(const std::string& path) {
 void MakeReadOnly(const std::string& path, bool readOnly) {
   fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   readOnly ? fs::perm_options::remove : fs::perm_options::add);
+}
+
+DateTimeParts LocalWriteTime(const std::string& path) {
+  FoundItem item;
+  DateTimeParts parts;
+  std::int64_t local = 0;
+  EXPECT_TRUE(Sys().FindFirst(path, &item)) << path;
+  EXPECT_TRUE(Sys().UtcToLocal(item.lastWriteTime, &local));
+  EXPECT_TRUE(PartsFromFileTime(local, &parts));
+  return parts;
+}
+
+void SetNoonWriteTime(const std::string& path, int year, int month, int day) {
+  DateTimeParts parts;
+  parts.year = year;
+  parts.month = month;
+  parts.day = day;
+  parts.hour = 12;
+  std::int64_t utc = 0;
+  ASSERT_TRUE(FileTimeFromParts(parts, &utc));
+  const FileHandle h = Sys().OpenFile(path, Access::ReadWrite, Share::None, Disposition::OpenExisting);
+  ASSERT_NE(h, kInvalidHandle) << path;
+  EXPECT_TRUE(Sys().SetLastWriteTime(h, utc));
+  Sys().CloseFile(h);
 }
 
 }  // namespace plf::test

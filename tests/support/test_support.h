@@ -1,12 +1,13 @@
 // Helpers shared by the test programs: a temporary folder that cleans up
-// after itself, whole-file read and write, and a platform wrapper that
-// records message boxes instead of showing them.
+// after itself, whole-file read and write, file times, and platform wrappers
+// that record message boxes or pose as the other platform's path notation.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "runtime/calendar.h"
 #include "runtime/platform.h"
 
 namespace plf::test {
@@ -30,6 +31,23 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);  // empty when unreadable
 bool PathExists(const std::string& path);
 void MakeReadOnly(const std::string& path, bool readOnly);
+// The last-write time as the platform reports it, in local time.
+DateTimeParts LocalWriteTime(const std::string& path);
+// Sets the last-write time to noon (universal time) of the day, which is the
+// same calendar day in the local time of nearly every zone.
+void SetNoonWriteTime(const std::string& path, int year, int month, int day);
+
+// Windows notation ("\" and ":" end a folder part) or POSIX notation ("/"
+// and ":"), whatever the host, with the host's file system underneath.
+class NotationPlatform : public PlatformWrapper {
+ public:
+  explicit NotationPlatform(bool windows) : PlatformWrapper(DefaultPlatform()), windows_(windows) {}
+  const char* PathDelimiters() override { return windows_ ? "\\:" : "/:"; }
+  char PathSeparator() override { return windows_ ? '\\' : '/'; }
+
+ private:
+  bool windows_;
+};
 
 struct ShownBox {
   std::string text;

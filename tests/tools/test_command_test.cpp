@@ -8,6 +8,7 @@
 
 #include "package/preload_reader.h"
 #include "package/records.h"
+#include "support/package_bytes.h"
 #include "support/test_support.h"
 #include "tool_harness.h"
 
@@ -34,15 +35,9 @@ class TestTool : public ::testing::Test {
     for (int i = 0; i < reader.EntryCount(); ++i) records.push_back(reader.Entry(i));
   }
 
-  // Offset of record `index`'s length field in the package.
-  std::size_t RecordAt(const std::string& bytes, int index) const {
-    std::size_t at = LoadLE32(reinterpret_cast<const std::uint8_t*>(&bytes[12])) + kDirHeaderSize;
-    for (int i = 0; i < index; ++i) at += 4 + LoadLE32(reinterpret_cast<const std::uint8_t*>(&bytes[at]));
-    return at;
-  }
   void AddToField(std::string* bytes, int index, int field, std::int32_t delta) const {
-    auto* p = reinterpret_cast<std::uint8_t*>(&(*bytes)[RecordAt(*bytes, index) + static_cast<std::size_t>(field)]);
-    StoreLE32(p, static_cast<std::uint32_t>(LoadLE32Signed(p) + delta));
+    const std::size_t at = plf::test::RecordOffset(*bytes, index) + static_cast<std::size_t>(field);
+    plf::test::SetFieldAt(bytes, at, plf::test::FieldAt(*bytes, at) + delta);
   }
   std::size_t DataAt(int index, std::int32_t offsetInData) const {
     const TPreLoadEntry& e = records[static_cast<std::size_t>(index)];

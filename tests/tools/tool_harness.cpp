@@ -8,8 +8,6 @@
 
 #include "package/package_writer.h"
 #include "package/preload_reader.h"
-#include "runtime/calendar.h"
-#include "runtime/platform.h"
 #include "runtime/stream.h"
 #include "support/test_support.h"
 #include "tools/commands.h"
@@ -67,20 +65,6 @@ Tree Snapshot(const std::string& folder) {
     tree[item.path().lexically_relative(folder).generic_string()] = t;
   }
   return tree;
-}
-
-void SetModified(const std::string& path, int year, int month, int day) {
-  DateTimeParts parts;
-  parts.year = year;
-  parts.month = month;
-  parts.day = day;
-  parts.hour = 12;
-  std::int64_t utc = 0;
-  ASSERT_TRUE(FileTimeFromParts(parts, &utc));
-  const FileHandle h = Sys().OpenFile(path, Access::ReadWrite, Share::None, Disposition::OpenExisting);
-  ASSERT_NE(h, kInvalidHandle);
-  EXPECT_TRUE(Sys().SetLastWriteTime(h, utc));
-  Sys().CloseFile(h);
 }
 
 }  // namespace plf::tools::test

@@ -55,7 +55,4 @@ struct TreeItem {
 using Tree = std::map<std::string, TreeItem>;  // by path relative to the folder, "/" between parts
 Tree Snapshot(const std::string& folder);
 
-// Sets a file's last-write time to noon (universal time) of the day.
-void SetModified(const std::string& path, int year, int month, int day);
-
 }  // namespace plf::tools::test

@@ -1,4 +1,4 @@
-#include "package/package_bytes.h"
+#include "support/package_bytes.h"
 
 #include <zlib.h>
 
@@ -39,6 +39,20 @@ std::string PackageBytes(const std::string& data, const std::vector<std::string>
                   DirHeaderBytes(count != kRecordCount ? count : static_cast<std::int32_t>(records.size()));
   for (const std::string& r : records) s += r;
   return s;
+}
+
+std::int32_t FieldAt(const std::string& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (std::size_t i = 4; i-- > 0;) v = v << 8 | static_cast<unsigned char>(bytes.at(at + i));
+  return static_cast<std::int32_t>(v);
+}
+
+void SetFieldAt(std::string* bytes, std::size_t at, std::int32_t value) { bytes->replace(at, 4, Le32s(value)); }
+
+std::size_t RecordOffset(const std::string& package, int index) {
+  std::size_t at = static_cast<std::size_t>(FieldAt(package, 12)) + 20;
+  for (int i = 0; i < index; ++i) at += 4 + static_cast<std::size_t>(FieldAt(package, at));
+  return at;
 }
 
 namespace {

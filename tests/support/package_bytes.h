@@ -45,6 +45,15 @@ std::string ZlibCompress(const std::string& data, int level = 6);
 std::string RawDeflate(const std::string& data);
 std::string ZlibWithDictionary(const std::string& data, const std::string& dictionary);
 
+// Offset of record `index`'s length field in a package's bytes, found
+// through the directory offset and the record lengths before it.
+std::size_t RecordOffset(const std::string& package, int index);
+// The little-endian 32-bit field at `at`.
+std::int32_t FieldAt(const std::string& bytes, std::size_t at);
+void SetFieldAt(std::string* bytes, std::size_t at, std::int32_t value);
+// Where the fields of a record lie, counted from its length field.
+enum RecordField { kRecordDataOffset = 4, kRecordCompressedSize = 8, kRecordUncompressedSize = 12 };
+
 // Bytes that compress only moderately, deterministic for a seed.
 std::string PatternBytes(std::size_t size, std::uint32_t seed = 1);
 
