@@ -81,7 +81,7 @@ void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string l
   const std::string undo = movedToBackup ? backup : std::string();
   try {
     TReplaceStream out(target, backup);
-    out.DeferFlush();
+    if (pending.Defers()) out.DeferFlush();
     CopyEntry(*entry, out, size, buffer, pending);
     out.Commit();
     out.Finish();

@@ -10,9 +10,10 @@
 // stay installed, later lines are not served.
 //
 // Every file written is on stable storage when InstallFiles returns or
-// raises. Files written to a new name are flushed together at the end; one
-// that cannot be flushed is deleted again, its old file put back, and the
-// run fails with "Stream write error".
+// raises. Where whole file systems can be flushed, files written to a new
+// name are flushed together at the end; one that cannot be flushed is
+// deleted again, its old file put back, and the run fails with "Stream
+// write error".
 #pragma once
 
 namespace plf {

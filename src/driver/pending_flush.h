@@ -1,7 +1,7 @@
 // Files the installation has put in place without flushing them, each with
-// the backup that undoes it. Flushed together (each file system once where
-// the platform can, else file after file at the end), many small files cost
-// one barrier instead of one each. The run reports success only after
+// the backup that undoes it. Flushed together (each file system once, or,
+// should that fail, file after file), many small files cost one barrier
+// instead of one each. The run reports success only after
 // Flush() has returned, so exit code 0 still means the data is on disk.
 #pragma once
 
@@ -10,6 +10,8 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "runtime/platform.h"
 
 namespace plf {
 
@@ -37,6 +39,10 @@ class TPendingFlush {
   // The file at the target was replaced by one already flushed.
   void Forget(const std::string& target);
   bool Full() const { return waiting_ >= kLimit; }
+  // Whether files are better left to Flush() than flushed one by one while
+  // still open: only where whole file systems can be flushed. Reopening each
+  // file to flush it would cost as much and could meet a sharing conflict.
+  bool Defers() const { return defers_; }
 
   // Brings every waiting file to stable storage and empties the list. Each
   // file that cannot be flushed is deleted and its backup put back; after
@@ -53,6 +59,7 @@ class TPendingFlush {
   std::unordered_map<std::string, std::size_t> byTarget_;
   std::size_t waiting_ = 0;
   std::int64_t sinceStart_ = 0;
+  bool defers_ = Sys().CanFlushFileSystems();
 };
 
 }  // namespace plf

@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <system_error>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -194,6 +194,14 @@ class PosixPlatform final : public Platform {
 #endif
   }
 
+  bool CanFlushFileSystems() override {
+#ifdef __linux__
+    return true;
+#else
+    return false;
+#endif
+  }
+
   // The writing back is done by the kernel's flusher threads; this thread
   // only waits for them, away from the one that inflates.
   void StartFlushFileSystem(const std::string& folder) override {
@@ -210,7 +218,7 @@ class PosixPlatform final : public Platform {
         }
         backgroundBusy_ = false;
       });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
       backgroundBusy_ = false;  // no thread: the flush at the end does it all
     }
 #else

@@ -191,8 +191,9 @@ class Win32Platform final : public Platform {
   bool FlushFile(FileHandle h) override { return FlushFileBuffers(ToHandle(h)) != 0; }
 
   // A volume handle flushes only the files that are open on it (and needs
-  // administrative rights); files written and closed are flushed by name.
+  // administrative rights), so each file is flushed through its own handle.
   bool FlushFileSystems(const std::vector<std::string>&) override { return false; }
+  bool CanFlushFileSystems() override { return false; }
   // The lazy writer already writes closed files back while the run goes on.
   void StartFlushFileSystem(const std::string&) override {}
 

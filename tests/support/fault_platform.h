@@ -71,12 +71,12 @@ class FaultPlatform : public CapturePlatform {
   }
   bool SetEndOfFile(FileHandle h) override { return !Fail("truncate", "") && CapturePlatform::SetEndOfFile(h); }
   bool FlushFile(FileHandle h) override { return !Fail("flush", "") && CapturePlatform::FlushFile(h); }
-  // False: the platform cannot flush whole file systems (as on Windows),
-  // so files are flushed by name.
+  // Whether the platform claims to flush whole file systems; false, as on
+  // Windows, has each file flushed while it is open.
   bool fileSystemFlush = true;
+  bool CanFlushFileSystems() override { return fileSystemFlush; }
   bool FlushFileSystems(const std::vector<std::string>& f) override {
-    return !Fail("syncfs", f.empty() ? std::string() : f[0]) && fileSystemFlush &&
-           CapturePlatform::FlushFileSystems(f);
+    return !Fail("syncfs", f.empty() ? std::string() : f[0]) && CapturePlatform::FlushFileSystems(f);
   }
   bool FlushNamedFile(const std::string& p) override {
     return !Fail("flushname", p) && CapturePlatform::FlushNamedFile(p);
