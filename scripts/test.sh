@@ -2,8 +2,8 @@
 # Every test of every build: the native build with the end-to-end tests, the
 # 32-bit and 64-bit Windows builds with their tests under Wine, and the
 # native tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# a leak check under valgrind, clang-tidy and cppcheck, and a short run of
-# every fuzz target.
+# a leak check under valgrind, clang-tidy and cppcheck, a short run of
+# every fuzz target and one run of the benchmark on tiny data.
 # Stops at the first failing step and prints a summary.
 #
 #   scripts/test.sh
@@ -39,6 +39,9 @@ build() { cmake --preset "$1" && cmake --build --preset "$1"; }
 run_tests() { ctest --preset "$1"; }
 # The first start of Wine in a prefix takes a while; done once, up front.
 wine_prefix() { scripts/wine-run.sh --init "build/$1/wineprefix"; }
+# The benchmark on tiny data, once, so that it keeps working; its numbers
+# mean nothing at that size.
+bench_smoke() { scripts/deps.sh bench && scripts/bench.sh --tiny --no-wine --fs plain; }
 
 step "packages" scripts/deps.sh all
 step "native: build" build native
@@ -54,6 +57,7 @@ step "analysers: clang-tidy and cppcheck" scripts/analyse.sh static
 step "sanitize: build" build sanitize
 step "sanitize: tests" run_tests sanitize
 step "fuzz: every target for 25 s" scripts/fuzz.sh --quick
+step "benchmark: one tiny run" bench_smoke
 
 print_summary
 echo "scripts/test.sh: all passed in $SECONDS s"
