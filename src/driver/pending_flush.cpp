@@ -1,6 +1,7 @@
 #include "driver/pending_flush.h"
 
 #include <set>
+#include <utility>
 
 #include "runtime/exceptions.h"
 #include "runtime/platform.h"
@@ -37,6 +38,7 @@ void TPendingFlush::NoteWritten(const std::string& target, std::int64_t bytes) {
 }
 
 void TPendingFlush::Forget(const std::string& target) {
+  if (defers_) renamedIn_.insert(FolderOf(target));
   const auto it = byTarget_.find(target);
   if (it == byTarget_.end()) return;
   items_[it->second].live = false;
@@ -52,9 +54,13 @@ void TPendingFlush::Flush() {
   waiting_ = 0;
 
   std::set<std::string> seen;
-  std::vector<std::string> folders;
-  for (const Item& item : items)
-    if (item.live && seen.insert(FolderOf(item.target)).second) folders.push_back(FolderOf(item.target));
+  seen.swap(renamedIn_);
+  std::vector<std::string> folders(seen.begin(), seen.end());
+  for (const Item& item : items) {
+    if (!item.live) continue;
+    std::string folder = FolderOf(item.target);
+    if (seen.insert(folder).second) folders.push_back(std::move(folder));
+  }
   if (folders.empty() || Sys().FlushFileSystems(folders)) return;
 
   bool failed = false;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,7 +37,8 @@ class TPendingFlush {
   // `backup` names where the target's old file went, empty when none did.
   // A later file at the same target takes the place of the earlier one.
   void Add(const std::string& target, const std::string& backup);
-  // The file at the target was replaced by one already flushed.
+  // The file at the target was replaced by one already flushed; only the
+  // rename that put it there still waits for the file-system flush.
   void Forget(const std::string& target);
   bool Full() const { return waiting_ >= kLimit; }
   // Whether files are better left to Flush() than flushed one by one while
@@ -57,6 +59,7 @@ class TPendingFlush {
   };
   std::vector<Item> items_;
   std::unordered_map<std::string, std::size_t> byTarget_;
+  std::set<std::string> renamedIn_;  // folders of files put in place flushed
   std::size_t waiting_ = 0;
   std::int64_t sinceStart_ = 0;
   bool defers_ = Sys().CanFlushFileSystems();

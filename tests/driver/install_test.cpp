@@ -418,17 +418,26 @@ TEST_F(Install, FilesAreOnDiskBeforeTheRunEnds) {
     const char* what;
     bool fileSystems;
     bool laterLineFails;
+    bool backupsTaken;  // then each target is replaced in place, through "~"
     std::vector<std::string> flushes;
   } cases[] = {
       // The file-system flush is failed, so that the flushes by name show
       // which files it had to cover.
-      {"together at the end", true, false, together},
-      {"together, also when a later line fails", true, true, together},
-      {"each while open, where no file system can be flushed", false, false, {"flush", "flush"}},
+      {"together at the end", true, false, false, together},
+      {"together, also when a later line fails", true, true, false, together},
+      {"each while open, where no file system can be flushed", false, false, false, {"flush", "flush"}},
+      // Each flushed before its old file goes; the renames go to disk with
+      // the file systems at the end.
+      {"in place", true, false, true, {"flush", "flush", "syncfs " + At("sub/")}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(At("sub"));
+    if (c.backupsTaken) {
+      std::filesystem::create_directory(At("sub"));
+      for (const char* name : {"sub/a.txt", "sub/a_OLD.txt", "sub/b.txt", "sub/b_OLD.txt"})
+        WriteFileBytes(At(name), "old");
+    }
     Faults faults({"syncfs"});
     faults.fileSystemFlush = c.fileSystems;
     ScopedPlatform scope(faults);
