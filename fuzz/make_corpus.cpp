@@ -16,12 +16,14 @@
 
 #include "package/package_writer.h"
 #include "package/records.h"
+#include "fuzz_targets.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using plf::PackedDate;
+using plf::fuzz::Noise;
 using plf::TPackageWriter;
 
 fs::path gOut;
@@ -38,15 +40,6 @@ std::string ReadAll(const fs::path& p) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-std::string Noise(std::size_t size, std::uint32_t seed) {
-  std::string s(size, ' ');
-  for (char& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>('a' + ((seed >> 16) % 26));
-  }
-  return s;
 }
 
 PackedDate Day(int y, int m, int d) {

@@ -36,9 +36,8 @@ void MakeBackupName(const std::string& target, const std::string& pattern, std::
 }
 
 void EnsureTargetFolder(const std::string& target) {
-  const std::string::size_type cut = target.find_last_of(Sys().PathDelimiters());
-  if (cut == std::string::npos) return;
-  std::string folder = target.substr(0, cut + 1);
+  std::string folder = FolderPart(target);
+  if (folder.empty()) return;
   if (folder.back() == Sys().PathSeparator()) folder.pop_back();
   if (!folder.empty()) MakeDirectoryPath(folder);
 }

@@ -6,6 +6,7 @@
 #include "driver/install.h"
 #include "driver/verify.h"
 #include "package/preload_reader.h"
+#include "streams/dir_helpers.h"
 #include "streams/safe_release.h"
 #include "text/ini_string_list.h"
 #include "text/textutil.h"
@@ -21,8 +22,7 @@ namespace plf {
 namespace {
 
 std::string PackageFolder(const std::string& modulePath) {
-  const std::string::size_type cut = modulePath.find_last_of(Sys().PathDelimiters());
-  std::string folder = cut == std::string::npos ? std::string() : modulePath.substr(0, cut + 1);
+  std::string folder = FolderPart(modulePath);
   if (!folder.empty() && folder.back() != Sys().PathSeparator()) folder += Sys().PathSeparator();
   return folder;
 }

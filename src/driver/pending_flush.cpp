@@ -6,15 +6,16 @@
 #include "runtime/exceptions.h"
 #include "runtime/platform.h"
 #include "runtime/stream.h"
+#include "streams/dir_helpers.h"
 
 namespace plf {
 
 namespace {
 
-// The folder part of a path, or "." for a bare name.
+// A bare name lies in the current folder.
 std::string FolderOf(const std::string& path) {
-  const std::string::size_type cut = path.find_last_of(Sys().PathDelimiters());
-  return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
+  std::string folder = FolderPart(path);
+  return folder.empty() ? std::string(".") : folder;
 }
 
 }  // namespace

@@ -89,6 +89,8 @@ bool StatItem(const std::string& path, FoundItem* item) {
 
 class PosixPlatform final : public Platform {
  public:
+  ~PosixPlatform() override { JoinBackground(); }
+
   FileHandle OpenFile(const std::string& path, Access access, Share, Disposition disposition) override {
     // POSIX has no mandatory sharing modes; the installer is the only writer.
     int flags = O_CLOEXEC;
@@ -162,8 +164,6 @@ class PosixPlatform final : public Platform {
   }
 
   bool FlushFile(FileHandle h) override { return fsync(Fd(h)) == 0; }
-
-  ~PosixPlatform() override { JoinBackground(); }
 
   // syncfs once per file system (folders on one device share it). It reports
   // write errors from Linux 5.8 on; elsewhere there is no call that does, so

@@ -6,6 +6,11 @@
 
 namespace plf {
 
+std::string FolderPart(const std::string& path) {
+  const std::string::size_type cut = path.find_last_of(Sys().PathDelimiters());
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
 bool IsDirectory(const std::string& path) {
   const std::uint32_t attributes = Sys().GetAttributes(path);
   return attributes != kInvalidAttributes && (attributes & kAttrDirectory) != 0;

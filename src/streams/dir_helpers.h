@@ -6,6 +6,10 @@
 
 namespace plf {
 
+// The path up to and including its last folder delimiter ("\\" or ":" on
+// Windows, "/" or ":" elsewhere); empty when it has none.
+std::string FolderPart(const std::string& path);
+
 // True when the platform reports attributes for the path with the folder flag.
 bool IsDirectory(const std::string& path);
 

@@ -21,6 +21,7 @@ namespace plf {
 namespace {
 
 using test::FaultPlatform;
+using test::Noise;
 using test::LocalWriteTime;
 using test::PathExists;
 using test::ReadFileBytes;
@@ -42,15 +43,6 @@ PackedDate Day(int y, int m, int d) {
 }
 
 // Bytes that compress, but not to nothing.
-std::string Noise(std::size_t size, std::uint32_t seed) {
-  std::string s(size, ' ');
-  for (char& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = "abcdefghijklmnop"[(seed >> 16) & 15];
-  }
-  return s;
-}
-
 class Install : public ::testing::Test {
  protected:
   TempDir dir;

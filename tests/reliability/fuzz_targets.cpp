@@ -47,14 +47,6 @@ constexpr std::int64_t kReadBudget = 8 << 20;
 constexpr std::size_t kDiskCapacity = 8u << 20;
 constexpr int kMaxEntries = 32;
 
-std::string Noise(std::size_t size, std::uint32_t seed) {
-  std::string s(size, ' ');
-  for (char& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>('a' + ((seed >> 16) % 26));
-  }
-  return s;
-}
 
 // Runs the whole program; what must hold for any package and any script.
 void RunInstaller(MemoryPlatform& platform) {
@@ -339,6 +331,15 @@ class LocalePlatform : public PlatformWrapper {
 };
 
 }  // namespace
+
+std::string Noise(std::size_t size, std::uint32_t seed) {
+  std::string s(size, ' ');
+  for (char& c : s) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>('a' + ((seed >> 16) % 26));
+  }
+  return s;
+}
 
 ViolationHandler SetViolationHandler(ViolationHandler handler) {
   const ViolationHandler previous = gHandler;

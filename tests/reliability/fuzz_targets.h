@@ -34,4 +34,7 @@ ViolationHandler SetViolationHandler(ViolationHandler handler);
 // Once per process, before the first input.
 void Initialize();
 
+// Letters from a seeded generator: distinct contents for the seed corpus.
+std::string Noise(std::size_t size, std::uint32_t seed);
+
 }  // namespace plf::fuzz

@@ -19,16 +19,6 @@ namespace {
 constexpr const char kErrorCaption[] = "Nastala chyba:";
 constexpr const char kWarningCaption[] = "Upozornění";
 
-// Distinct bytes per seed that zlib still has work with.
-std::string Noise(std::size_t size, std::uint32_t seed) {
-  std::string s(size, ' ');
-  for (char& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = "abcdefghijklmnopqrstuvwxyz012345"[(seed >> 16) & 31];
-  }
-  return s;
-}
-
 std::optional<std::string> Content(const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return std::nullopt;

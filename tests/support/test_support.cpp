@@ -54,6 +54,15 @@ std::string ReadFileBytes(const std::string& path) {
   return s.str();
 }
 
+std::string Noise(std::size_t size, std::uint32_t seed) {
+  std::string s(size, ' ');
+  for (char& c : s) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>('a' + ((seed >> 16) % 26));
+  }
+  return s;
+}
+
 bool PathExists(const std::string& path) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(path, ec));

@@ -30,6 +30,9 @@ class TempDir {
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);  // empty when unreadable
 bool PathExists(const std::string& path);
+// Letters from a seeded generator: distinct contents that zlib still has
+// work with.
+std::string Noise(std::size_t size, std::uint32_t seed);
 void MakeReadOnly(const std::string& path, bool readOnly);
 // The last-write time as the platform reports it, in local time.
 DateTimeParts LocalWriteTime(const std::string& path);
