@@ -31,12 +31,15 @@ else
   preset=native
   installer=build/native/src/driver/plfsetup
 fi
+# The package tool always comes from the native build: it runs here, on Linux.
 echo "=== building the $preset preset"
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" --target plfsetup
 if [ "$mode" = wine ]; then
+  cmake --build --preset "$preset" --target plfsetup
   cmake --preset native >/dev/null
   cmake --build --preset native --target plf
+else
+  cmake --build --preset native --target plfsetup plf
 fi
 
 # --- the scratch folder: the installer and what lies beside it ---------------

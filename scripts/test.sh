@@ -41,6 +41,30 @@ run_tests() { ctest --preset "$1"; }
 wine_prefix() { scripts/wine-run.sh --init "build/$1/wineprefix"; }
 # The benchmark on tiny data, once, so that it keeps working; its numbers
 # mean nothing at that size.
+# The README's first command as a newcomer types it: in a fresh clone of the
+# current commit, so that nothing a build here left behind can help it. Run 2
+# must keep the replaced files as *_OLD.* backups.
+example_fresh_clone() {
+  local mode=$1 clone log
+  clone=$(mktemp -d "${TMPDIR:-/tmp}/plf-clone.XXXXXX")
+  log="$clone.log"
+  git clone --quiet "$PWD" "$clone/plf" || return 1
+  if ! (cd "$clone/plf" && scripts/example.sh $mode) >"$log" 2>&1; then
+    cat "$log"
+    echo "example.sh $mode failed in a fresh clone" >&2
+    rm -rf "$clone" "$log"
+    return 1
+  fi
+  # What follows "run 2" must list backups.
+  if ! sed -n '/^=== the target folder after run 2/,$p' "$log" | grep -q '_OLD\.'; then
+    cat "$log"
+    echo "example.sh $mode: run 2 shows no *_OLD.* backup" >&2
+    rm -rf "$clone" "$log"
+    return 1
+  fi
+  tail -n 12 "$log"
+  rm -rf "$clone" "$log"
+}
 bench_smoke() { scripts/deps.sh bench && scripts/bench.sh --tiny --no-wine --fs plain; }
 
 step "packages" scripts/deps.sh all
@@ -58,6 +82,8 @@ step "sanitize: build" build sanitize
 step "sanitize: tests" run_tests sanitize
 step "fuzz: every target for 25 s" scripts/fuzz.sh --quick
 step "benchmark: one tiny run" bench_smoke
+step "example: native, in a fresh clone" example_fresh_clone ""
+step "example: Wine, in a fresh clone" example_fresh_clone --wine
 
 print_summary
 echo "scripts/test.sh: all passed in $SECONDS s"
