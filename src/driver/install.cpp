@@ -77,11 +77,14 @@ void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string l
     else if (!FileExists(backup))
       movedToBackup = Sys().MoveFile(target, backup);
   }
+  // A folder moved aside takes the files waiting in it along.
+  const bool folderMoved = movedToBackup && (attributes & kAttrDirectory) != 0;
+  if (folderMoved) pending.Moved(target, backup);
 
   const std::string undo = movedToBackup ? backup : std::string();
   try {
     TReplaceStream out(target, backup);
-    if (pending.Defers()) out.DeferFlush();
+    if (pending.Defers(target)) out.DeferFlush();
     CopyEntry(*entry, out, size, buffer, pending);
     out.Commit();
     out.Finish();
@@ -92,7 +95,7 @@ void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string l
   } catch (...) {
     // The replace stream is gone by now, with what it wrote; the old file
     // goes back to the target path unless something already stands there.
-    PutBackupBack(target, undo);
+    if (PutBackupBack(target, undo) && folderMoved) pending.Moved(backup, target);
     throw;
   }
   entry.reset();

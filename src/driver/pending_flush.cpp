@@ -20,8 +20,8 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-void PutBackupBack(const std::string& target, const std::string& backup) {
-  if (!backup.empty() && Sys().GetAttributes(target) == kInvalidAttributes) Sys().MoveFile(backup, target);
+bool PutBackupBack(const std::string& target, const std::string& backup) {
+  return !backup.empty() && Sys().GetAttributes(target) == kInvalidAttributes && Sys().MoveFile(backup, target);
 }
 
 void TPendingFlush::Add(const std::string& target, const std::string& backup) {
@@ -38,8 +38,58 @@ void TPendingFlush::NoteWritten(const std::string& target, std::int64_t bytes) {
   Sys().StartFlushFileSystem(FolderOf(target));
 }
 
+bool TPendingFlush::Defers(const std::string& target) {
+  const std::string folder = FolderOf(target);
+  if (!asked_ || folder != askedFolder_) {
+    askedDefers_ = Sys().CanFlushFileSystem(folder);
+    askedFolder_ = folder;
+    asked_ = true;
+  }
+  return askedDefers_;
+}
+
+namespace {
+
+// `path` with the part under `fromPrefix` (a full path ending in a
+// separator) moved under `toPrefix`; false when it lies elsewhere.
+bool Rebase(std::string* path, const std::string& fromPrefix, const std::string& toPrefix) {
+  if (path->empty()) return false;
+  const std::string full = Sys().FullPath(*path);
+  if (full.compare(0, fromPrefix.size(), fromPrefix) != 0) return false;
+  *path = toPrefix + full.substr(fromPrefix.size());
+  return true;
+}
+
+}  // namespace
+
+void TPendingFlush::Moved(const std::string& from, const std::string& to) {
+  if (items_.empty() && renamedIn_.empty()) return;
+  const char separator = Sys().PathSeparator();
+  std::string fromPrefix = Sys().FullPath(from);
+  std::string toPrefix = Sys().FullPath(to);
+  if (fromPrefix.empty() || toPrefix.empty()) return;
+  if (fromPrefix.back() != separator) fromPrefix += separator;
+  if (toPrefix.back() != separator) toPrefix += separator;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    Item& item = items_[i];
+    if (!item.live) continue;
+    Rebase(&item.backup, fromPrefix, toPrefix);
+    const std::string before = item.target;
+    if (!Rebase(&item.target, fromPrefix, toPrefix)) continue;
+    // A later line for the old name means another file now.
+    byTarget_.erase(before);
+    byTarget_[item.target] = i;
+  }
+  std::set<std::string> folders;
+  for (std::string folder : renamedIn_) {
+    Rebase(&folder, fromPrefix, toPrefix);
+    folders.insert(folder);
+  }
+  renamedIn_.swap(folders);
+}
+
 void TPendingFlush::Forget(const std::string& target) {
-  if (defers_) renamedIn_.insert(FolderOf(target));
+  if (Defers(target)) renamedIn_.insert(FolderOf(target));
   const auto it = byTarget_.find(target);
   if (it == byTarget_.end()) return;
   items_[it->second].live = false;

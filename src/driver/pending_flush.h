@@ -18,7 +18,8 @@ namespace plf {
 
 // Moves the target's old file back from its backup after the new one failed,
 // unless something already stands at the target. `backup` empty: none.
-void PutBackupBack(const std::string& target, const std::string& backup);
+// True when it was moved back.
+bool PutBackupBack(const std::string& target, const std::string& backup);
 
 class TPendingFlush {
  public:
@@ -41,10 +42,14 @@ class TPendingFlush {
   // rename that put it there still waits for the file-system flush.
   void Forget(const std::string& target);
   bool Full() const { return waiting_ >= kLimit; }
-  // Whether files are better left to Flush() than flushed one by one while
-  // still open: only where whole file systems can be flushed. Reopening each
-  // file to flush it would cost as much and could meet a sharing conflict.
-  bool Defers() const { return defers_; }
+  // Whether a file at `target` is better left to Flush() than flushed while
+  // still open: only where the file system that holds it can be flushed as
+  // a whole, with its errors reported. Reopening each file to flush it would
+  // cost as much and could meet a sharing conflict.
+  bool Defers(const std::string& target);
+  // The run moved a folder from `from` to `to`: files waiting in it (and
+  // backups kept in it) are flushed, or put back, where they now are.
+  void Moved(const std::string& from, const std::string& to);
 
   // Brings every waiting file to stable storage and empties the list. Each
   // file that cannot be flushed is deleted and its backup put back; after
@@ -62,7 +67,10 @@ class TPendingFlush {
   std::set<std::string> renamedIn_;  // folders of files put in place flushed
   std::size_t waiting_ = 0;
   std::int64_t sinceStart_ = 0;
-  bool defers_ = Sys().CanFlushFileSystems();
+  // The last folder asked about: consecutive lines mostly share one.
+  std::string askedFolder_;
+  bool askedDefers_ = false;
+  bool asked_ = false;
 };
 
 }  // namespace plf

@@ -56,9 +56,10 @@ class Platform {
   // done here (no such call, or no right to it): the caller then flushes
   // file by file.
   virtual bool FlushFileSystems(const std::vector<std::string>& folders) = 0;
-  // Whether FlushFileSystems can succeed here at all. Where it cannot,
-  // files are best flushed one by one while they are still open.
-  virtual bool CanFlushFileSystems() = 0;
+  // Whether FlushFileSystems, for the file system that holds this folder,
+  // can succeed and would report every write error. Where it cannot, files
+  // there are best flushed one by one while they are still open.
+  virtual bool CanFlushFileSystem(const std::string& folder) = 0;
   // Brings the named file's written data to stable storage.
   virtual bool FlushNamedFile(const std::string& path) = 0;
   // A hint: starts bringing the file system that holds the folder to stable
@@ -132,7 +133,7 @@ class PlatformWrapper : public Platform {
   bool SetEndOfFile(FileHandle h) override { return inner_.SetEndOfFile(h); }
   bool FlushFile(FileHandle h) override { return inner_.FlushFile(h); }
   bool FlushFileSystems(const std::vector<std::string>& f) override { return inner_.FlushFileSystems(f); }
-  bool CanFlushFileSystems() override { return inner_.CanFlushFileSystems(); }
+  bool CanFlushFileSystem(const std::string& f) override { return inner_.CanFlushFileSystem(f); }
   bool FlushNamedFile(const std::string& p) override { return inner_.FlushNamedFile(p); }
   void StartFlushFileSystem(const std::string& f) override { inner_.StartFlushFileSystem(f); }
   bool CloseFile(FileHandle h) override { return inner_.CloseFile(h); }

@@ -9,6 +9,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/statfs.h>
+#endif
+#include <sys/utsname.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -23,6 +27,7 @@
 #include <vector>
 
 #include "runtime/calendar.h"
+#include "runtime/flush_policy.h"
 #include "runtime/platform.h"
 #include "runtime/resources.h"
 #include "runtime/wildcard.h"
@@ -194,10 +199,17 @@ class PosixPlatform final : public Platform {
 #endif
   }
 
-  bool CanFlushFileSystems() override {
+  bool CanFlushFileSystem(const std::string& folder) override {
 #ifdef __linux__
-    return true;
+    static const std::string release = [] {
+      struct utsname u;
+      return uname(&u) == 0 ? std::string(u.release) : std::string();
+    }();
+    struct statfs fs;
+    if (statfs(folder.c_str(), &fs) != 0) return false;
+    return FileSystemFlushIsTrusted(release, static_cast<std::uint64_t>(fs.f_type));
 #else
+    (void)folder;
     return false;
 #endif
   }

@@ -193,7 +193,7 @@ class Win32Platform final : public Platform {
   // A volume handle flushes only the files that are open on it (and needs
   // administrative rights), so each file is flushed through its own handle.
   bool FlushFileSystems(const std::vector<std::string>&) override { return false; }
-  bool CanFlushFileSystems() override { return false; }
+  bool CanFlushFileSystem(const std::string&) override { return false; }
   // The lazy writer already writes closed files back while the run goes on.
   void StartFlushFileSystem(const std::string&) override {}
 

@@ -1,5 +1,8 @@
 #include "streams/replace_stream.h"
 
+#include <utility>
+#include <vector>
+
 #include "runtime/exceptions.h"
 #include "runtime/file_tests.h"
 #include "runtime/platform.h"
@@ -14,17 +17,56 @@ constexpr std::int32_t kCopyChunk = 32768;
 // systems ignore letter case and drop trailing dots and blanks of a name.
 bool WindowsNames() { return Sys().PathSeparator() == '\\'; }
 
-std::string StripTrailingDotsAndBlanks(const std::string& name) {
-  std::string::size_type end = name.size();
-  while (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) --end;
-  return name.substr(0, end);
+// A full path in one spelling per file: single separators ("\\" for "/"
+// on Windows), no "." or ".." parts, and on Windows no trailing dots or
+// blanks on a part, which the file system drops. Done here as well as by
+// the platform's full path, which need not do all of it.
+std::string Canonical(const std::string& fullPath, bool windows) {
+  const char separator = windows ? '\\' : '/';
+  const auto isSeparator = [windows](char c) { return c == '/' || (windows && c == '\\'); };
+  std::string::size_type i = 0;
+  std::string root;
+  // Two leading separators begin a UNC name on Windows.
+  while (i < fullPath.size() && isSeparator(fullPath[i]) && root.size() < (windows ? 2u : 1u)) {
+    root += separator;
+    ++i;
+  }
+  std::vector<std::string> parts;
+  while (i <= fullPath.size()) {
+    std::string::size_type j = i;
+    while (j < fullPath.size() && !isSeparator(fullPath[j])) ++j;
+    std::string part = fullPath.substr(i, j - i);
+    i = j + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      // A drive ("C:") is the root; nothing climbs above it.
+      if (!parts.empty() && !(windows && parts.size() == 1 && root.empty() && parts[0].back() == ':')) parts.pop_back();
+      continue;
+    }
+    if (windows) {
+      std::string::size_type end = part.size();
+      while (end > 0 && (part[end - 1] == '.' || part[end - 1] == ' ')) --end;
+      if (end > 0) part.resize(end);
+    }
+    parts.push_back(std::move(part));
+  }
+  std::string out = root;
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    if (k > 0) out += separator;
+    out += parts[k];
+  }
+  return out;
 }
 
 }  // namespace
 
 bool SameFileName(const std::string& a, const std::string& b) {
-  if (!WindowsNames()) return a == b;
-  return Sys().CompareTextLocale(StripTrailingDotsAndBlanks(a), StripTrailingDotsAndBlanks(b)) == 0;
+  if (a == b) return true;
+  const bool windows = WindowsNames();
+  const std::string fa = Canonical(Sys().FullPath(a), windows);
+  const std::string fb = Canonical(Sys().FullPath(b), windows);
+  if (!windows) return fa == fb;
+  return Sys().CompareTextLocale(fa, fb) == 0;
 }
 
 std::string MakeTempName(const std::string& target, const std::string& avoid) {

@@ -76,9 +76,10 @@ class TReplaceStream : public TFileStream {
 // file as `avoid`, one more "~" is inserted, as often as needed.
 std::string MakeTempName(const std::string& target, const std::string& avoid = std::string());
 
-// True when the two names denote the same file by the platform's rules: on
-// Windows letter case and trailing dots and blanks do not count; elsewhere
-// the names must be identical.
+// True when the two names denote the same file by the platform's rules,
+// however they are spelt: both are made full paths (".", ".." and doubled
+// separators resolved against the current folder); on Windows letter case,
+// "/" for "\\" and trailing dots and blanks of each part do not count.
 bool SameFileName(const std::string& a, const std::string& b);
 
 // Copies up to count bytes from the source's position (after a rewind to 0

@@ -296,6 +296,42 @@ struct Faults : FaultPlatform {
   int writes = 0;
 };
 
+// "d=dir" after "a=dir/a.txt" moves the folder, with the file the first
+// line left waiting for the end flush, to its backup name. The file is
+// flushed where it now is; only a flush that really fails fails the run.
+TEST_F(Install, FolderMovedAsideTakesItsWaitingFileAlong) {
+  const std::string moved = At("dir_OLD./a.txt");
+  struct Case {
+    const char* what;
+    std::set<std::string> failing;
+    bool fails;
+  } cases[] = {
+      {"the file systems flushed", {}, false},
+      {"file by file", {"syncfs"}, false},
+      {"file by file, the moved file failing", {"syncfs", "flushname " + moved}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(At("dir"));
+    std::filesystem::remove_all(At("dir_OLD."));
+    Pack({{"a", "new a"}, {"d", "new d"}});
+    Faults faults(c.failing);
+    ScopedPlatform scope(faults);
+    if (c.fails)
+      EXPECT_THROW(Run({{"a", "dir/a.txt"}, {"d", "dir"}}), EWriteError);
+    else
+      Run({{"a", "dir/a.txt"}, {"d", "dir"}});
+    EXPECT_EQ(ReadFileBytes(At("dir")), "new d");
+    EXPECT_EQ(PathExists(moved), !c.fails);
+    if (!c.fails) {
+      EXPECT_EQ(ReadFileBytes(moved), "new a");
+    }
+    if (!c.failing.empty()) {
+      EXPECT_EQ(faults.Count("flushname"), 2);
+    }
+  }
+}
+
 TEST_F(Install, CorruptEntryInTheMiddle) {
   Pack({{"a", "first"}, {"b", Noise(200000, 1)}, {"c", "third"}});
   FlipByte(entries[1].dataOffset + entries[1].compressedSize / 2);
@@ -475,24 +511,50 @@ TEST_F(Install, NoMoveBackOverAFileThatStandsAtTheTarget) {
   EXPECT_TRUE(PathExists(At("b.txt")));
 }
 
-TEST_F(Install, BackupUnderTheTemporaryNameSurvivesASecondRun) {
+// An existing backup that the temporary name would hit, however the Rename
+// pattern spells it, is never truncated: the temporary file takes one more
+// "~" instead.
+TEST_F(Install, ExistingBackupSurvivesEverySpellingOfItsName) {
+  const bool windows = Sys().PathSeparator() == '\\';
   struct Case {
-    const char* pattern;
-    const char* target;
-    const char* backup;
+    std::string pattern;
+    const char* target;  // as the script has it, relative to `folder`
+    const char* folder;  // the current folder, under the temp folder
+    const char* backup;  // the file that must survive, under the temp folder
+    bool windowsOnly;
   } cases[] = {
-      {"Rename=*.~*", "app.exe", "app.~exe"},
-      {"Rename=*~", "README", "README~"},
+      {"*.~*", "a.txt", "", "a.~txt", false},
+      {"*~", "README", "", "README~", false},
+      {".\\*.~*", "a.txt", "", "a.~txt", false},
+      {".\\\\*.~*", "a.txt", "", "a.~txt", false},
+      {"..\\D\\*.~*", "a.txt", "D", "D/a.~txt", false},
+      {dir.Path() + "\\*.~*", "a.txt", "", "a.~txt", false},
+      {"D\\..\\*.~*", "a.txt", "", "a.~txt", false},
+      {"*.~TXT", "a.txt", "", "a.~txt", true},
+      {"*.~*.", "a.txt", "", "a.~txt", true},
   };
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::create_directory(At("D"));
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.pattern);
-    Pack({{"a", "new"}});
-    WriteFileBytes(At(c.target), "old");
-    Run({{"a", c.target}}, {c.pattern});
-    EXPECT_EQ(ReadFileBytes(At(c.backup)), "old");
-    Run({{"a", c.target}}, {c.pattern});
-    EXPECT_EQ(ReadFileBytes(At(c.target)), "new");
-    EXPECT_EQ(ReadFileBytes(At(c.backup)), "old");
+    if (c.windowsOnly && !windows) continue;
+    SCOPED_TRACE(c.pattern + " " + c.target);
+    Pack({{"a", "NEW"}});
+    const std::string folder = *c.folder ? At(c.folder) : dir.Path();
+    const std::string realTarget = std::string(c.target) == "README" ? folder + "/README" : folder + "/a.txt";
+    WriteFileBytes(realTarget, "current");
+    WriteFileBytes(At(c.backup), "OLDEST BACKUP");
+    std::filesystem::current_path(folder);
+    try {
+      RunScript("[Options]\r\nRename=" + c.pattern + "\r\n[Files]\r\na=" + c.target + "\r\n");
+    } catch (...) {
+      std::filesystem::current_path(before);
+      throw;
+    }
+    std::filesystem::current_path(before);
+    EXPECT_EQ(ReadFileBytes(realTarget), "NEW");
+    EXPECT_EQ(ReadFileBytes(At(c.backup)), "OLDEST BACKUP");
+    std::filesystem::remove(realTarget);
+    std::filesystem::remove(At(c.backup));
   }
 }
 

@@ -66,7 +66,7 @@ class MemoryPlatform : public PlatformWrapper {
   bool FlushFile(FileHandle h) override;
   // Like Windows, no whole file system is flushed: files go one by one.
   bool FlushFileSystems(const std::vector<std::string>&) override { return false; }
-  bool CanFlushFileSystems() override { return false; }
+  bool CanFlushFileSystem(const std::string&) override { return false; }
   bool FlushNamedFile(const std::string& path) override;
   void StartFlushFileSystem(const std::string&) override {}
   bool CloseFile(FileHandle h) override;

@@ -84,11 +84,14 @@ TEST(SameFileName, FollowsThePlatformsRules) {
   } cases[] = {
       {"a.txt", "a.txt", true, true},      {"a.txt", "A.TXT", true, false},  {"a.txt.", "a.txt", true, false},
       {"a.txt ..", "a.txt", true, false},  {"a.txt", "a.tx", false, false}, {"x", "", false, false},
+      {"./a.txt", "a.txt", true, true},    {"d/../a.txt", "a.txt", true, true}, {"d//a.txt", "d/a.txt", true, true},
+      {"D/A.TXT", "d/a.txt", true, false}, {"d./a.txt", "d/a.txt", true, false}, {"d/a.txt", "a.txt", false, false},
   };
   for (bool windows : {false, true}) {
     test::NotationPlatform notation(windows);
     ScopedPlatform scope(notation);
     for (const Case& c : cases) EXPECT_EQ(SameFileName(c.a, c.b), windows ? c.windows : c.posix) << c.a << " / " << c.b;
+    EXPECT_TRUE(SameFileName(Sys().FullPath("a.txt"), "a.txt"));
   }
 }
 

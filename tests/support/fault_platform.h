@@ -74,7 +74,7 @@ class FaultPlatform : public CapturePlatform {
   // Whether the platform claims to flush whole file systems; false, as on
   // Windows, has each file flushed while it is open.
   bool fileSystemFlush = true;
-  bool CanFlushFileSystems() override { return fileSystemFlush; }
+  bool CanFlushFileSystem(const std::string&) override { return fileSystemFlush; }
   bool FlushFileSystems(const std::vector<std::string>& f) override {
     return !Fail("syncfs", f.empty() ? std::string() : f[0]) && CapturePlatform::FlushFileSystems(f);
   }
