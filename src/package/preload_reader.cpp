@@ -133,9 +133,11 @@ void TPreLoadObject::ClearEntries() {
 }
 
 void TPreLoadObject::LoadDirectory() {
-  // A directory offset the file cannot be positioned at (a negative one)
-  // has no directory header to read, like one past the end of the file.
-  if (stream_->Seek(directoryOffset_, 0) != directoryOffset_) throw EReadError(kSReadError);
+  // A negative directory offset has no directory header to read, like one
+  // past the end of the file. It is refused before seeking: a failed Seek
+  // answers -1, which would pass for the offset -1 and leave the directory
+  // to be read from wherever the file happens to stand.
+  if (directoryOffset_ < 0 || stream_->Seek(directoryOffset_, 0) != directoryOffset_) throw EReadError(kSReadError);
   std::uint8_t header[kDirHeaderSize];
   stream_->ReadExact(header, kDirHeaderSize);
   const TPreLoadDirHeader dirHeader = TPreLoadDirHeader::Decode(header);

@@ -82,7 +82,7 @@ class TPreLoadObject : public TObject {
  protected:
   // Opens the package (mode 0x20: read, others may only read) and loads the
   // directory. Raises EFOpenError, EReadError "Stream read error" (file too
-  // short, or a directory offset that cannot be reached), Exception
+  // short, or a directory offset that is negative or past the end), Exception
   // "Špatná verze inicializačního souboru!" or "Inicializační soubor je
   // poškozen!"; nothing stays open then.
   explicit TPreLoadObject(const std::string& fileName);

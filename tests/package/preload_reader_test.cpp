@@ -55,6 +55,15 @@ TEST(PreLoadReader, OpensOrRefusesPackages) {
   otherMagic.replace(20 + payload.size(), 8, "YYYYYYYY");
   const std::string twoRecords = PackageBytes("", {Record("A"), Record("B")});
   const std::string cutName = PackageBytes("", {Record("A"), Record("B").substr(0, 4)});
+  // A package whose one entry has no data: any directory offset but its own
+  // must refuse it, never leave it readable from somewhere else.
+  const std::string scriptOnly = PackageBytes("", {Record("SCRIPT", 20, 0, 0)});
+  const std::int32_t scriptOnlySize = static_cast<std::int32_t>(scriptOnly.size());
+  const auto directoryAt = [&scriptOnly](std::int32_t offset) {
+    std::string bytes = scriptOnly;
+    test::SetFieldAt(&bytes, 12, offset);
+    return bytes;
+  };
 
   struct Case {
     const char* what;
@@ -80,8 +89,13 @@ TEST(PreLoadReader, OpensOrRefusesPackages) {
       {"file ends inside a length field", twoRecords.substr(0, twoRecords.size() - 42), kReadError, 0},
       {"file ends right after a length field", cutName, nullptr, 2},
       {"file ends inside a record", twoRecords.substr(0, twoRecords.size() - 10), nullptr, 2},
-      {"directory past the end", test::FileHeaderBytes(100) + test::DirHeaderBytes(0), kReadError, 0},
-      {"negative directory offset", test::FileHeaderBytes(-20) + test::DirHeaderBytes(0), kReadError, 0},
+      {"directory at its place", directoryAt(20), nullptr, 1},
+      {"directory offset -1", directoryAt(-1), kReadError, 0},
+      {"directory offset -20", directoryAt(-20), kReadError, 0},
+      {"directory offset -2^31", directoryAt(-2147483647 - 1), kReadError, 0},
+      {"directory offset 2^31 - 1", directoryAt(2147483647), kReadError, 0},
+      {"directory at the end of the file", directoryAt(scriptOnlySize), kReadError, 0},
+      {"directory header cut short", directoryAt(scriptOnlySize - 19), kReadError, 0},
       {"directory inside the header", test::FileHeaderBytes(0) + test::DirHeaderBytes(0), nullptr, 0},
   };
   for (const Case& c : cases) {
