@@ -4,16 +4,28 @@
 #
 #   scripts/wine-run.sh [--headless] PREFIX PROGRAM [ARGUMENTS...]
 #   scripts/wine-run.sh --init PREFIX          only create the prefix
+#   scripts/wine-run.sh --can-run-32-bit       exit 0 when 32-bit programs run here
 #
 # --headless hides the display, so that a message box returns at once instead
 # of waiting for a click: what unattended tests need.
 # WINEDEBUG defaults to -all (quiet); set it to trace something.
 set -euo pipefail
 
+# Wine's 32-bit loader is a 32-bit Linux program; a kernel started with
+# ia32_emulation off (some virtual machines) cannot run it, and with it no
+# 32-bit Windows program. The 64-bit loader still runs 64-bit ones.
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+can_run_32_bit() { [ -x "$wine32" ] && "$wine32" --version >/dev/null 2>&1; }
+
 headless=0
 init_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
+    --can-run-32-bit)
+      if can_run_32_bit; then exit 0; fi
+      echo "wine-run: this machine runs no 32-bit programs (its kernel has ia32_emulation off, or wine32 is missing)" >&2
+      exit 1 ;;
     --headless) headless=1; shift ;;
     --init) init_only=1; shift ;;
     *) break ;;
@@ -29,6 +41,12 @@ shift
 if ! command -v wine >/dev/null 2>&1; then
   echo "wine-run: wine is not installed (scripts/deps.sh windows installs it)" >&2
   exit 127
+fi
+
+wine=wine
+if ! can_run_32_bit && [ -x "$wine64" ]; then
+  wine=$wine64
+  export WINELOADER="$wine64"
 fi
 
 export WINEPREFIX="$prefix"
@@ -48,7 +66,7 @@ if [ ! -f "$ready" ]; then
   flock 9
   if [ ! -f "$ready" ]; then
     echo "wine-run: creating the Wine prefix $prefix (once)" >&2
-    (unset DISPLAY WAYLAND_DISPLAY; wine wineboot --init >/dev/null 2>&1)
+    (unset DISPLAY WAYLAND_DISPLAY; "$wine" wineboot --init >/dev/null 2>&1)
     touch "$ready"
   fi
   flock -u 9
@@ -61,4 +79,4 @@ if [ "$init_only" = 1 ]; then
   wineserver -p30 >/dev/null 2>&1 </dev/null || true
   exit 0
 fi
-exec wine "$@"
+exec "$wine" "$@"

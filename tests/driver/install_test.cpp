@@ -304,11 +304,11 @@ TEST_F(Install, FolderMovedAsideTakesItsWaitingFileAlong) {
   struct Case {
     const char* what;
     std::set<std::string> failing;
-    bool fails;
+    bool fails;  // the flush of the moved file
   } cases[] = {
       {"the file systems flushed", {}, false},
       {"file by file", {"syncfs"}, false},
-      {"file by file, the moved file failing", {"syncfs", "flushname " + moved}, true},
+      {"file by file, the moved file failing", {"syncfs"}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -316,6 +316,13 @@ TEST_F(Install, FolderMovedAsideTakesItsWaitingFileAlong) {
     std::filesystem::remove_all(At("dir_OLD."));
     Pack({{"a", "new a"}, {"d", "new d"}});
     Faults faults(c.failing);
+    if (c.fails) {
+      const auto failing = faults.failWhen;
+      // Wherever the platform spells the moved file's new name.
+      faults.failWhen = [failing](const std::string& name, const std::string& argument) {
+        return (name == "flushname" && argument.find("a.txt") != std::string::npos) || failing(name, argument);
+      };
+    }
     ScopedPlatform scope(faults);
     if (c.fails)
       EXPECT_THROW(Run({{"a", "dir/a.txt"}, {"d", "dir"}}), EWriteError);
@@ -531,7 +538,7 @@ TEST_F(Install, ExistingBackupSurvivesEverySpellingOfItsName) {
       {dir.Path() + "\\*.~*", "a.txt", "", "a.~txt", false},
       {"D\\..\\*.~*", "a.txt", "", "a.~txt", false},
       {"*.~TXT", "a.txt", "", "a.~txt", true},
-      {"*.~*.", "a.txt", "", "a.~txt", true},
+      {"*.~txt.", "a.txt", "", "a.~txt", true},
   };
   const std::filesystem::path before = std::filesystem::current_path();
   std::filesystem::create_directory(At("D"));

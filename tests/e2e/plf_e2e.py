@@ -214,6 +214,13 @@ def _environment(extra: Optional[dict]) -> dict:
     return env
 
 
+def can_run_32_bit() -> bool:
+    """False on a kernel that runs no 32-bit programs (ia32_emulation off),
+    where Wine cannot start a 32-bit Windows program either."""
+    return subprocess.run([str(WINE_RUN), "--can-run-32-bit"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
 def find_wine_prefix(program: pathlib.Path) -> pathlib.Path:
     """The Wine prefix of the build that made the program (the folder with
     CMakeCache.txt above it), so that no second prefix has to be created."""

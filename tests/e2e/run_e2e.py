@@ -34,7 +34,9 @@ def main() -> int:
     for name, path in (("windows", args.windows), ("windows-x64", args.windows_x64)):
         if path is None:
             continue
-        if path.is_file():
+        if name == "windows" and path.is_file() and not e2e.can_run_32_bit():
+            print(f"e2e: {name} left out: this machine runs no 32-bit programs", file=sys.stderr)
+        elif path.is_file():
             targets.append(e2e.WineTarget(name, path))
         else:
             print(f"e2e: {name} left out: {path} has not been built", file=sys.stderr)

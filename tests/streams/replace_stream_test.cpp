@@ -91,8 +91,8 @@ TEST(SameFileName, FollowsThePlatformsRules) {
     test::NotationPlatform notation(windows);
     ScopedPlatform scope(notation);
     for (const Case& c : cases) EXPECT_EQ(SameFileName(c.a, c.b), windows ? c.windows : c.posix) << c.a << " / " << c.b;
-    EXPECT_TRUE(SameFileName(Sys().FullPath("a.txt"), "a.txt"));
   }
+  EXPECT_TRUE(SameFileName(Sys().FullPath("a.txt"), "a.txt"));
 }
 
 TEST(ReplaceStream, ReleaseTable) {

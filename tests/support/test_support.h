@@ -47,6 +47,9 @@ class NotationPlatform : public PlatformWrapper {
   explicit NotationPlatform(bool windows) : PlatformWrapper(DefaultPlatform()), windows_(windows) {}
   const char* PathDelimiters() override { return windows_ ? "\\:" : "/:"; }
   char PathSeparator() override { return windows_ ? '\\' : '/'; }
+  // Names stay as spelt, so that the notation's rules decide which names
+  // denote one file, not the host's full-path rules.
+  std::string FullPath(const std::string& name) override { return name; }
 
  private:
   bool windows_;
