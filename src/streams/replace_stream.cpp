@@ -6,6 +6,8 @@
 #include "runtime/exceptions.h"
 #include "runtime/file_tests.h"
 #include "runtime/platform.h"
+#include "runtime/wildcard.h"
+#include "streams/dir_helpers.h"
 
 namespace plf {
 
@@ -69,6 +71,36 @@ bool SameFileName(const std::string& a, const std::string& b) {
   return Sys().CompareTextLocale(fa, fb) == 0;
 }
 
+namespace {
+
+std::string Folded(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) c = static_cast<char>(Sys().UpperChar(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The backup test searches with the backup name, wildcards and all, and
+// takes the file it finds for the backup: an existing file that the pattern
+// matches in the same folder may be that file. A name nothing stands at is
+// safe to take, so the search for a free one ends.
+bool MatchesBackupPattern(const std::string& name, const std::string& pattern) {
+  const std::string patternFolder = FolderPart(pattern);
+  const std::string patternName = pattern.substr(patternFolder.size());
+  if (!HasWildcards(patternName)) return false;
+  const std::string nameFolder = FolderPart(name);
+  const std::string namePart = name.substr(nameFolder.size());
+  if (!SameFileName(nameFolder.empty() ? "." : nameFolder, patternFolder.empty() ? "." : patternFolder)) return false;
+  const bool matches = WindowsNames() ? MatchesWildcard(Folded(patternName), Folded(namePart))
+                                      : MatchesWildcard(patternName, namePart);
+  return matches && FilePresent(name);
+}
+
+bool Avoided(const std::string& name, const std::string& avoid) {
+  return !avoid.empty() && (SameFileName(name, avoid) || MatchesBackupPattern(name, avoid));
+}
+
+}  // namespace
+
 std::string MakeTempName(const std::string& target, const std::string& avoid) {
   const std::string delimiters = std::string(".") + Sys().PathDelimiters();
   const std::string::size_type cut = target.find_last_of(delimiters);
@@ -77,8 +109,9 @@ std::string MakeTempName(const std::string& target, const std::string& avoid) {
   std::string name = target;
   name.insert(insertAt, 1, '~');
   // The backup of the target must never be truncated to become the
-  // temporary file; each further "~" makes the name longer, so this ends.
-  while (!avoid.empty() && SameFileName(name, avoid)) name.insert(insertAt, 1, '~');
+  // temporary file. Each further "~" makes the name longer; it ends at the
+  // first name that is not the backup's and no existing file it matches.
+  while (Avoided(name, avoid)) name.insert(insertAt, 1, '~');
   return name;
 }
 

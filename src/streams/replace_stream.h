@@ -73,7 +73,8 @@ class TReplaceStream : public TFileStream {
 // The temporary name for an existing target: "~" inserted after the dot of
 // the extension (the last of ".", and the platform's path delimiters, when it
 // is a dot), or appended when there is no extension. When that names the same
-// file as `avoid`, one more "~" is inserted, as often as needed.
+// file as `avoid` (or, for an `avoid` with wildcards, an existing file in its
+// folder that it matches), one more "~" is inserted, as often as needed.
 std::string MakeTempName(const std::string& target, const std::string& avoid = std::string());
 
 // True when the two names denote the same file by the platform's rules,

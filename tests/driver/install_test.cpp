@@ -537,6 +537,8 @@ TEST_F(Install, ExistingBackupSurvivesEverySpellingOfItsName) {
       {"..\\D\\*.~*", "a.txt", "D", "D/a.~txt", false},
       {dir.Path() + "\\*.~*", "a.txt", "", "a.~txt", false},
       {"D\\..\\*.~*", "a.txt", "", "a.~txt", false},
+      // A backup name with wildcards: the file the search finds with it.
+      {"*.~t?t", "a.txt", "", "a.~txt", false},
       {"*.~TXT", "a.txt", "", "a.~txt", true},
       {"*.~txt.", "a.txt", "", "a.~txt", true},
   };
