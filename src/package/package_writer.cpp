@@ -76,7 +76,20 @@ TPackageWriter::TPackageWriter(const std::string& fileName, int level)
     : fileName_(fileName), level_(level), inBuffer_(kBufferSize), outBuffer_(kBufferSize) {
   if (level < 0 || level > 9)
     throw Exception(Format("Compression level %s is not one of 0 to 9", {std::to_string(level)}));
-  stream_ = std::make_unique<TFileStream>(fileName, TFileStream::kCreate);
+  ownStream_ = std::make_unique<TFileStream>(fileName, TFileStream::kCreate);
+  stream_ = ownStream_.get();
+  WriteInitialHeader();
+}
+
+TPackageWriter::TPackageWriter(TStream& stream, const std::string& fileName, int level)
+    : fileName_(fileName), level_(level), inBuffer_(kBufferSize), outBuffer_(kBufferSize) {
+  if (level < 0 || level > 9)
+    throw Exception(Format("Compression level %s is not one of 0 to 9", {std::to_string(level)}));
+  stream_ = &stream;
+  WriteInitialHeader();
+}
+
+void TPackageWriter::WriteInitialHeader() {
   // The directory offset is filled in by Finish; until then the header marks
   // an empty package.
   std::uint8_t header[kFileHeaderSize];
@@ -95,7 +108,9 @@ TPackageWriter::~TPackageWriter() {
 
 void TPackageWriter::Abandon() noexcept {
   if (stream_ == nullptr) return;
-  stream_.reset();
+  stream_ = nullptr;
+  if (ownStream_ == nullptr) return;
+  ownStream_.reset();
   Sys().DeleteFile(fileName_);
 }
 
@@ -247,8 +262,9 @@ void TPackageWriter::Finish() {
     fileHeader.Encode(bytes);
     if (stream_->Seek(0, 0) != 0 || stream_->Write(bytes, kFileHeaderSize) != kFileHeaderSize)
       throw Exception(Format("Cannot write to %s", {Quoted(fileName_)}));
-    if (!stream_->Close()) throw Exception(Format("Cannot write to %s", {Quoted(fileName_)}));
-    stream_.reset();
+    if (ownStream_ != nullptr && !ownStream_->Close()) throw Exception(Format("Cannot write to %s", {Quoted(fileName_)}));
+    ownStream_.reset();
+    stream_ = nullptr;
     finished_ = true;
   } catch (...) {
     Abandon();

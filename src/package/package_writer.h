@@ -26,7 +26,13 @@ class TPackageWriter : public TObject {
   // Creates (or truncates) the file; `level` is zlib's 0..9 (Exception
   // otherwise). Raises EFCreateError when the file cannot be created.
   explicit TPackageWriter(const std::string& fileName, int level = kDefaultLevel);
-  // Without Finish the incomplete file is closed and deleted.
+  // Writes into `stream`, an empty file open for reading and writing, which
+  // its owner keeps open until Finish or failure and then disposes of (the
+  // writer neither closes nor deletes it). `fileName` names the package in
+  // messages.
+  TPackageWriter(TStream& stream, const std::string& fileName, int level = kDefaultLevel);
+  // Without Finish the incomplete file is closed and deleted (a borrowed
+  // stream is only left alone).
   ~TPackageWriter() override;
   TPackageWriter(const TPackageWriter&) = delete;
   TPackageWriter& operator=(const TPackageWriter&) = delete;
@@ -50,7 +56,8 @@ class TPackageWriter : public TObject {
   void AppendCompressed(const void* data, std::size_t size);
   void EndCompressed(std::int64_t uncompressedSize);
 
-  // Writes the directory and the final header and closes the file.
+  // Writes the directory and the final header and closes the file (not a
+  // borrowed stream).
   void Finish();
 
   int Level() const { return level_; }
@@ -67,10 +74,12 @@ class TPackageWriter : public TObject {
   void CheckNoPendingEntry() const;
   void WriteBytes(const void* data, std::size_t size, const std::string& what);
   void Abandon() noexcept;
+  void WriteInitialHeader();
 
   std::string fileName_;
   int level_;
-  std::unique_ptr<TFileStream> stream_;
+  std::unique_ptr<TFileStream> ownStream_;
+  TStream* stream_ = nullptr;  // ownStream_ or the borrowed one; null once closed
   std::int64_t offset_ = 0;  // bytes written so far
   std::vector<TPreLoadEntry> entries_;
   std::vector<unsigned char> inBuffer_;

@@ -11,6 +11,7 @@
 #include "runtime/platform.h"
 #include "runtime/stream.h"
 #include "streams/dir_helpers.h"
+#include "tools/atomic_file.h"
 #include "tools/cli.h"
 #include "tools/commands.h"
 #include "tools/package_script.h"
@@ -27,7 +28,9 @@ constexpr const char kExtractHelp[] =
     "current folder), all of them or those NAMEd (letter case ignored).\n"
     "\n"
     "An entry name is a path with \"\\\" or \"/\" between its folders. Folders\n"
-    "are created as needed; an existing file of the same name is replaced.\n"
+    "are created as needed; an existing file of the same name is replaced\n"
+    "(not a read-only one), each file only once it is complete, so that a\n"
+    "damaged entry or an interruption leaves the old file as it was.\n"
     "Nothing is ever written outside the folder: a leading drive or separator\n"
     "is dropped, and a name with a \"..\" part is refused. Characters that\n"
     "Windows does not allow in names become \"_\", the same on every system.\n"
@@ -63,7 +66,9 @@ bool SetLocalStamp(FileHandle handle, double stamp) {
 }
 
 // Copies the entry's recorded size, then reads on to the end so that the
-// checksum is verified; a partly written file is deleted.
+// checksum is verified. The file is written beside its target and renamed
+// over it only then: a damaged entry or an interruption leaves an existing
+// file as it was.
 bool WriteEntry(TPreLoadReader& reader, int index, const std::string& path, double stamp, std::int64_t* size,
                 std::string* problem) {
   const std::uint32_t attributes = Sys().GetAttributes(path);
@@ -72,8 +77,9 @@ bool WriteEntry(TPreLoadReader& reader, int index, const std::string& path, doub
       *problem = "a folder stands at " + Shown(path);
       return false;
     }
-    if (!Sys().DeleteFile(path)) {
-      *problem = Shown(path) + " exists and cannot be replaced";
+    // As the installer passes over them, and as Windows would refuse.
+    if ((attributes & kAttrReadOnly) != 0) {
+      *problem = Shown(path) + " is read-only";
       return false;
     }
   }
@@ -87,26 +93,24 @@ bool WriteEntry(TPreLoadReader& reader, int index, const std::string& path, doub
     *problem = "its record gives a negative size";
     return false;
   }
-  std::unique_ptr<TFileStream> file;
+  std::unique_ptr<AtomicFile> file;
   try {
-    file = std::make_unique<TFileStream>(path, TFileStream::kCreate);
+    file = std::make_unique<AtomicFile>(path);
     std::vector<char> buffer(kPiece);
     std::int32_t left = length;
     while (left > 0) {
       const std::int32_t want = left < kPiece ? left : kPiece;
       entry->ReadExact(buffer.data(), want);
-      file->WriteExact(buffer.data(), want);
+      file->Stream().WriteExact(buffer.data(), want);
       left -= want;
     }
     while (entry->Read(buffer.data(), kPiece) > 0) {
     }
     if (stamp > 0) SetLocalStamp(file->Handle(), stamp);
-    if (!file->Close()) throw EWriteError(kSWriteError);
+    file->Commit();
   } catch (const Exception& e) {
-    const bool created = file != nullptr;
-    file.reset();
-    if (created) Sys().DeleteFile(path);
-    *problem = e.Message();
+    const bool writeFailed = file != nullptr && !file->WriteFailure().empty();
+    *problem = writeFailed ? Shown(path) + ": writing failed: " + file->WriteFailure() : e.Message();
     return false;
   }
   *size = length;

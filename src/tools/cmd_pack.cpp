@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "runtime/calendar.h"
 #include "runtime/exceptions.h"
 #include "runtime/platform.h"
+#include "tools/atomic_file.h"
 #include "tools/cli.h"
 #include "tools/commands.h"
 #include "tools/file_date.h"
@@ -51,7 +53,11 @@ constexpr const char kPackHelp[] =
     "\n"
     "Without --date or --no-date each entry carries the local date of its\n"
     "file's last modification. Entry names are at most 255 bytes and must\n"
-    "differ from each other (case ignored).\n";
+    "differ from each other (case ignored).\n"
+    "\n"
+    "OUTPUT is written under a temporary name beside it and renamed over the\n"
+    "old file only when complete: a failed or interrupted pack leaves the old\n"
+    "package as it was.\n";
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
@@ -259,7 +265,7 @@ int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
   if (code == kExitOk) code = CheckNames(items, err);
   if (code != kExitOk) return code;
 
-  // Creating the package truncates it: it must not be one of the inputs.
+  // Packing the old package into the new one is never meant.
   const std::string outputPath = Sys().FullPath(r.output);
   for (std::size_t i = 0; i < items.size(); ++i) {
     PackItem& item = items[i];
@@ -286,8 +292,10 @@ int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
   ProgressLine progress(err, r.progress, r.progressDelayMs);
   std::int64_t inputBytes = 0;
   std::int64_t packageBytes = 0;
+  std::unique_ptr<AtomicFile> file;
   try {
-    TPackageWriter writer(r.output, r.level);
+    file = std::make_unique<AtomicFile>(r.output);
+    TPackageWriter writer(file->Stream(), r.output, r.level);
     PackOptions options;
     options.jobs = r.jobs;
     options.progress = [&](const PackProgress& p) {
@@ -296,12 +304,15 @@ int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
     };
     PackFiles(writer, items, options);
     writer.Finish();
+    file->Commit();
     packageBytes = kFileHeaderSize + kDirHeaderSize;
     for (const TPreLoadEntry& e : writer.Entries()) packageBytes += std::int64_t{e.compressedSize} + 4 + e.length;
     progress.Clear();
   } catch (const Exception& e) {
     progress.Clear();
-    return Failure(err, "pack", e.Message());
+    // A write that failed is told by the system's reason, not the writer's.
+    const bool writeFailed = file != nullptr && !file->WriteFailure().empty();
+    return Failure(err, "pack", writeFailed ? Shown(r.output) + ": writing failed: " + file->WriteFailure() : e.Message());
   } catch (const std::exception& e) {
     progress.Clear();
     return Failure(err, "pack", Shown(r.output) + ": " + e.what());

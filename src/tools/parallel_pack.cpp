@@ -12,6 +12,7 @@
 #include "package/package_writer.h"
 #include "runtime/exceptions.h"
 #include "runtime/platform.h"
+#include "tools/atomic_file.h"
 
 namespace plf::tools {
 
@@ -129,8 +130,10 @@ class BufferedEntry final : public Sink {
       : spillBase_(std::move(spillBase)), memoryLimit_(memoryLimit) {}
   ~BufferedEntry() override {
     if (spill_ != kInvalidHandle) {
+      TemporaryFiles::ForgetHandle(slot_);
       Sys().CloseFile(spill_);
       Sys().DeleteFile(spillPath_);
+      TemporaryFiles::Remove(slot_);
     }
   }
   BufferedEntry(const BufferedEntry&) = delete;
@@ -184,6 +187,7 @@ class BufferedEntry final : public Sink {
     // Never over a file that is already there: a leftover of another run
     // gets another name.
     std::string path = spillBase_;
+    const TemporaryFiles::Creation creation;
     for (int attempt = 0; attempt < kSpillAttempts && spill_ == kInvalidHandle; ++attempt, path += '~') {
       spill_ = Sys().OpenFile(path, Access::ReadWrite, Share::None, Disposition::CreateNew);
       spillPath_ = path;
@@ -192,6 +196,7 @@ class BufferedEntry final : public Sink {
       *error = "the temporary file " + Quoted(spillBase_) + " cannot be created";
       return false;
     }
+    slot_ = TemporaryFiles::Add(spillPath_, spill_);
     for (const auto& chunk : chunks_)
       if (!WriteSpill(chunk.data(), chunk.size(), error)) return false;
     chunks_.clear();
@@ -214,6 +219,7 @@ class BufferedEntry final : public Sink {
   std::vector<std::vector<unsigned char>> chunks_;
   std::size_t memoryBytes_ = 0;
   FileHandle spill_ = kInvalidHandle;
+  int slot_ = -1;  // in the list that a signal clears
   std::string spillPath_;
   std::int64_t spilled_ = 0;
 };

@@ -146,6 +146,7 @@ TEST_F(PackTool, UsageErrorsExitWithTwo) {
 
 TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
   plf::test::WriteFileBytes(dir / "bad.plf", std::string(40, '\0'));
+  test::WritePackage(dir / "p.plf", {});
   const std::string s = dir / "script.ini";
   struct Case {
     std::vector<std::string> args;
@@ -154,8 +155,8 @@ TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
   const Case cases[] = {
       {{"pack", dir / "o.plf", dir / "missing.ini"}, dir / "missing.ini" + ": no such file"},
       {{"pack", dir / "o.plf", s, "x=" + (dir / "missing")}, dir / "missing" + ": no such file"},
-      {{"pack", dir / "no/folder/o.plf", s}, "Nelze vytvořit soubor " + (dir / "no/folder/o.plf")},
-      {{"pack", s, s}, s + ": is also the output package"},
+      {{"pack", dir / "no/folder/o.plf", s}, dir / "no/folder/o.plf" + ": cannot create a temporary file beside it: "},
+      {{"pack", dir / "p.plf", s, "x=" + (dir / "p.plf")}, dir / "p.plf" + ": is also the output package"},
       {{"list", dir / "missing.plf"}, "Nelze otevřít soubor " + (dir / "missing.plf")},
       {{"list", dir / "bad.plf"}, dir / "bad.plf" + ": Špatná verze inicializačního souboru!"},
   };
