@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <ostream>
@@ -48,6 +49,7 @@ constexpr const char kPackHelp[] =
     "      --json             print the result as JSON\n"
     "      --progress         show a progress line even when not on a terminal\n"
     "      --no-progress      never show a progress line\n"
+    "      --force            replace OUTPUT even when it is not a package\n"
     "  -h, --help             show this help\n"
     "  --                     end of options\n"
     "\n"
@@ -57,7 +59,9 @@ constexpr const char kPackHelp[] =
     "\n"
     "OUTPUT is written under a temporary name beside it and renamed over the\n"
     "old file only when complete: a failed or interrupted pack leaves the old\n"
-    "package as it was.\n";
+    "package as it was. An existing OUTPUT that is not a package is refused\n"
+    "unless --force is given, and so is a SCRIPT that is a package or holds\n"
+    "NUL bytes (exit code 2).\n";
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
@@ -141,6 +145,7 @@ struct PackRequest {
   PackedDate fixedDate;
   bool json = false;
   bool progress = false;
+  bool force = false;
   int progressDelayMs = 0;
   std::string output;
   std::vector<std::string> inputs;  // SCRIPT, then the ENTRY arguments
@@ -173,6 +178,7 @@ int ReadRequest(const ParsedArguments& parsed, const ToolEnvironment& env, PackR
     r->dates = Dates::None;
   }
   r->json = parsed.Has("--json");
+  r->force = parsed.Has("--force");
   r->progressDelayMs = env.progressDelayMs;
   r->progress = parsed.Has("--progress") || (env.errIsTerminal && !parsed.Has("--no-progress"));
   if (parsed.Has("--progress") && parsed.Has("--no-progress"))
@@ -258,10 +264,85 @@ int CheckNames(const std::vector<PackItem>& items, std::ostream& err) {
   return kExitOk;
 }
 
+// What the bytes of a file tell about it: a package starts with the magic
+// and the version word; an install script is text.
+struct FileLook {
+  bool read = false;  // false: *reason says why not
+  std::string reason;
+  std::int64_t size = 0;
+  bool packageHeader = false;
+  bool nul = false;
+};
+
+FileLook Look(const std::string& path, bool wholeFile) {
+  FileLook look;
+  const FileHandle h = Sys().OpenFile(path, Access::Read, Share::ReadWrite, Disposition::OpenExisting);
+  if (h == kInvalidHandle) {
+    look.reason = LastSystemError();
+    return look;
+  }
+  std::uint8_t start[12];
+  std::vector<char> piece(65536);
+  std::int32_t n;
+  while ((n = Sys().ReadFile(h, piece.data(), static_cast<std::int32_t>(piece.size()))) > 0) {
+    if (look.size < static_cast<std::int64_t>(sizeof start)) {
+      const std::size_t at = static_cast<std::size_t>(look.size);
+      std::memcpy(start + at, piece.data(), std::min(sizeof start - at, static_cast<std::size_t>(n)));
+    }
+    look.nul = look.nul || std::memchr(piece.data(), 0, static_cast<std::size_t>(n)) != nullptr;
+    look.size += n;
+    if (!wholeFile && look.size >= static_cast<std::int64_t>(sizeof start)) break;
+  }
+  if (n < 0) {
+    look.reason = LastSystemError();
+    Sys().CloseFile(h);
+    return look;
+  }
+  Sys().CloseFile(h);
+  look.read = true;
+  look.packageHeader = look.size >= static_cast<std::int64_t>(sizeof start) &&
+                       std::memcmp(start, TPreLoadFileHeader().magic, 8) == 0 && LoadLE32(start + 8) == kPreLoadVersion;
+  return look;
+}
+
+// One sentence, exit code 2: the command line asks for something that
+// would destroy a file.
+int Refusal(std::ostream& err, const std::string& problem) {
+  err << "plf pack: " << problem << "\n";
+  return kExitUsage;
+}
+
+// OUTPUT is replaced only when it is a package (or empty, or --force), and
+// SCRIPT must be text that is not a package: the two swapped, or a source
+// file given as OUTPUT, would otherwise be lost.
+int CheckOutputAndScript(const PackRequest& r, std::ostream& err) {
+  const std::uint32_t outputAttributes = Sys().GetAttributes(r.output);
+  if (outputAttributes != kInvalidAttributes) {
+    if ((outputAttributes & kAttrDirectory) != 0) return Refusal(err, Shown(r.output) + ": is a folder, not a package");
+    if (!r.force) {
+      const FileLook look = Look(r.output, false);
+      if (!look.read)
+        return Failure(err, "pack", Shown(r.output) + ": cannot be read to see whether it is a package: " + look.reason);
+      if (look.size > 0 && !look.packageHeader)
+        return Refusal(err, Shown(r.output) + ": exists and is not a package; give --force to replace it");
+    }
+  }
+  const std::string& script = r.inputs[0];
+  const std::uint32_t scriptAttributes = Sys().GetAttributes(script);
+  if (scriptAttributes == kInvalidAttributes || (scriptAttributes & kAttrDirectory) != 0) return kExitOk;
+  const FileLook look = Look(script, true);
+  if (!look.read) return Failure(err, "pack", Shown(script) + ": cannot be read: " + look.reason);
+  if (look.packageHeader) return Refusal(err, Shown(script) + ": is a package, not an install script");
+  if (look.nul) return Refusal(err, Shown(script) + ": holds NUL bytes, so it is not an install script");
+  return kExitOk;
+}
+
 int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
   std::vector<PackItem> items;
   std::vector<bool> walked;
-  int code = CollectItems(r, &items, &walked, err);
+  int code = CheckOutputAndScript(r, err);
+  if (code != kExitOk) return code;
+  code = CollectItems(r, &items, &walked, err);
   if (code == kExitOk) code = CheckNames(items, err);
   if (code != kExitOk) return code;
 
@@ -339,7 +420,7 @@ int PackCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   const std::vector<OptionSpec> specs{{"-j", "--jobs", "a count"},   {"-l", "--level", "a level"},
                                       {nullptr, "--date", "a date"}, {nullptr, "--no-date", nullptr},
                                       {nullptr, "--json", nullptr},  {nullptr, "--progress", nullptr},
-                                      {nullptr, "--no-progress", nullptr}};
+                                      {nullptr, "--no-progress", nullptr}, {nullptr, "--force", nullptr}};
   if (!ParseArguments(args, specs, &parsed, &problem)) return UsageError(err, "pack", problem);
   if (parsed.help) {
     out << kPackHelp;

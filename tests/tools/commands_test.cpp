@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,50 @@ TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
   }
   EXPECT_EQ(plf::test::ReadFileBytes(s), "[Files]\r\na.txt=C:\\a.txt\r\n") << "an input was overwritten";
   EXPECT_FALSE(plf::test::PathExists(dir / "o.plf"));
+}
+
+// What pack must not overwrite: a file that is no package as OUTPUT (a
+// source file, or the script when OUTPUT and SCRIPT are swapped), and a
+// SCRIPT that is binary or a package. Each is refused with exit code 2 and
+// one line naming it; --force lets OUTPUT go.
+TEST_F(PackTool, RefusesToDestroyWhatIsNotAPackage) {
+  const std::string s = dir / "script.ini";
+  const std::string pkg = dir / "old.plf";
+  test::WritePackage(pkg, {{"SCRIPT", "[Files]\r\n"}});
+  std::filesystem::create_directories(dir / "tree/bash");
+  plf::test::WriteFileBytes(dir / "tree/bash/RBASH", "#!/bin/sh\nexec bash -r \"$@\"\n");
+  plf::test::WriteFileBytes(dir / "binary.ini", std::string("[Files]\r\n\0\x01", 11));
+  plf::test::WriteFileBytes(dir / "empty.plf", "");
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string complaint;  // empty: packed
+  };
+  const Case cases[] = {
+      {{"pack", dir / "tree/bash/RBASH", s, dir / "tree"}, 2,
+       dir / "tree/bash/RBASH" + ": exists and is not a package; give --force to replace it"},
+      {{"pack", s, pkg, dir / "tree"}, 2, s + ": exists and is not a package"},
+      {{"pack", dir / "new.plf", pkg}, 2, pkg + ": is a package, not an install script"},
+      {{"pack", dir / "new.plf", dir / "binary.ini"}, 2, dir / "binary.ini" + ": holds NUL bytes"},
+      {{"pack", "--force", dir / "new.plf", dir / "binary.ini"}, 2, dir / "binary.ini" + ": holds NUL bytes"},
+      {{"pack", dir / "tree", s}, 2, dir / "tree" + ": is a folder, not a package"},
+      {{"pack", pkg, s, dir / "a.txt"}, 0, ""},
+      {{"pack", dir / "empty.plf", s}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    const test::Tree before = test::Snapshot(dir.Path());
+    const Result r = Tool(c.args);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    if (c.complaint.empty()) continue;
+    EXPECT_EQ(r.err, "plf pack: " + r.err.substr(10, r.err.find('\n') - 10) + "\n") << "one line: " << r.err;
+    EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
+    EXPECT_TRUE(test::Snapshot(dir.Path()) == before) << "changed by " << c.complaint;
+  }
+
+  const Result forced = Tool({"pack", "--force", dir / "tree/bash/RBASH", s, dir / "a.txt"});
+  ASSERT_EQ(forced.code, 0) << forced.err;
+  TPreLoadReader reader(dir / "tree/bash/RBASH");
+  EXPECT_EQ(ReadEntry(reader, "a.txt"), "alpha");
 }
 
 TEST(Tool, HelpGoesToStandardOutput) {
