@@ -6,7 +6,6 @@
 #include <new>
 #include <vector>
 
-#include "package/preload_reader.h"
 #include "package/records.h"
 #include "runtime/stream.h"
 
@@ -55,10 +54,10 @@ std::string ZlibProblem(int result, const z_stream& z) {
 
 }  // namespace
 
-EntryVerdict CheckEntry(const TPreLoadReader& reader, int index, TStream& package) {
-  const TPreLoadEntry& e = reader.Entry(index);
-  if (!reader.CanOpenEntry(index))
-    return Verdict(EntryState::Unopenable, WhyUnopenable(e, reader.DirectoryOffset()));
+EntryVerdict CheckEntry(const TPreLoadEntry& e, std::int32_t directoryOffset, TStream& package) {
+  if (e.dataOffset < kDataAreaStart || e.compressedSize < 0 ||
+      std::int64_t{e.dataOffset} + e.compressedSize > directoryOffset)
+    return Verdict(EntryState::Unopenable, WhyUnopenable(e, directoryOffset));
   if (e.uncompressedSize < 0)
     return Verdict(EntryState::Damaged,
                    "its record gives a negative uncompressed size (" + std::to_string(e.uncompressedSize) + ")");

@@ -10,7 +10,7 @@
 #include <string>
 
 namespace plf {
-class TPreLoadReader;
+struct TPreLoadEntry;
 class TStream;
 }  // namespace plf
 
@@ -24,8 +24,9 @@ struct EntryVerdict {
   std::int64_t inflated = 0;  // bytes produced before the test stopped
 };
 
-// Tests entry `index` of `reader`, reading its bytes from `package`, an open
-// stream on the same package file. Raises only when memory runs out.
-EntryVerdict CheckEntry(const TPreLoadReader& reader, int index, TStream& package);
+// Tests the entry of record `e`, reading its bytes from `package`, an open
+// stream on the package file whose directory starts at `directoryOffset`.
+// Raises only when memory runs out.
+EntryVerdict CheckEntry(const TPreLoadEntry& e, std::int32_t directoryOffset, TStream& package);
 
 }  // namespace plf::tools
