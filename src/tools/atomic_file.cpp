@@ -160,7 +160,7 @@ void AtomicFile::Commit() {
     Discard();
     throw Exception(Shown(target_) + ": closing failed: " + reason);
   }
-  if (!atomic_os::ReplaceFile(temporary_, target_)) {
+  if (!atomic_os::RenameOver(temporary_, target_)) {
     const std::string reason = LastSystemError();
     Discard();
     throw Exception(Shown(target_) + ": renaming the complete temporary file over it failed: " + reason);

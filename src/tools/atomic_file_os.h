@@ -10,7 +10,7 @@ namespace plf::tools::atomic_os {
 
 // Renames `from` over `to`, replacing it in one step; false with the
 // system's error set when that failed.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool RenameOver(const std::string& from, const std::string& to);
 // Brings the rename of a file in this folder to stable storage, where the
 // system needs that asked separately; failures are ignored.
 void FlushFolderOf(const std::string& path);

@@ -48,7 +48,7 @@ std::string LastSystemError() {
 
 namespace atomic_os {
 
-bool ReplaceFile(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
+bool RenameOver(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
 
 void FlushFolderOf(const std::string& path) {
   const std::string::size_type cut = path.find_last_of('/');
