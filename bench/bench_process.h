@@ -5,8 +5,11 @@
 
 namespace plf::bench {
 
-// The process's peak resident set so far, in KiB.
+// The process's peak resident set so far, in KiB. A process started from
+// another may begin with the other's peak.
 long PeakResidentKiB();
+// The process's resident set now, in KiB; -1 where the system does not say.
+long CurrentResidentKiB();
 
 // Runs work(arg) in a child process and waits for it; true when the child
 // ended with exit code 0 (work returning true).

@@ -14,6 +14,16 @@ long PeakResidentKiB() {
   return usage.ru_maxrss;  // KiB on Linux
 }
 
+long CurrentResidentKiB() {
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (f == nullptr) return -1;
+  long size = 0, resident = -1;
+  const bool read = std::fscanf(f, "%ld %ld", &size, &resident) == 2;
+  std::fclose(f);
+  if (!read || resident < 0) return -1;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
 bool RunInChildProcess(bool (*work)(void*), void* arg) {
   std::fflush(nullptr);
   const pid_t child = fork();

@@ -2,13 +2,16 @@
 // memory and hands out streams of the entries' uncompressed bytes. Opening
 // reads only the header and the directory; entry data is read when an
 // entry stream is read. Hostile packages are refused with an exception or
-// leave entries that cannot be opened; nothing is allocated for a count
-// before the records that it counts have been read.
+// leave entries that cannot be opened. The directory is kept as its own
+// bytes with a small table per entry, so that it costs little more than
+// its size in the file; a record count never makes the reader allocate
+// more than the file can hold.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "package/records.h"
@@ -18,8 +21,6 @@
 #include "streams/sub_stream.h"
 
 namespace plf {
-
-class TStringList;
 
 inline constexpr const char kSBadVersion[] = "Špatná verze inicializačního souboru!";
 inline constexpr const char kSDamagedPackage[] = "Inicializační soubor je poškozen!";
@@ -67,10 +68,10 @@ class TPreLoadObject : public TObject {
   // raises EStringListError "List index out of bounds (<index>)".
   double EntryDate(int index) const;
   int EntryCount() const;
-  // The entry's record as read (name cut at the record's end). A bad index
-  // raises EStringListError.
-  const TPreLoadEntry& Entry(int index) const;
-  const std::string& EntryName(int index) const;
+  // The entry's record as read (name cut at the record's end), decoded from
+  // the directory's bytes on each call. A bad index raises EStringListError.
+  TPreLoadEntry Entry(int index) const;
+  std::string EntryName(int index) const;
   // True when the entry's data lies inside the data area, so that
   // OpenEntry would hand out a stream.
   bool CanOpenEntry(int index) const;
@@ -90,10 +91,16 @@ class TPreLoadObject : public TObject {
   TStream* PackageStream() const;
 
  private:
+  class TDirectoryLoader;
+
   void LoadDirectory();
   void BuildNameIndex();
-  int IndexedCandidate(const std::string& name) const;
-  bool EntryNameEquals(int index, const std::string& name) const;
+  void CheckIndex(int index) const;
+  // The record of a valid index: its length field and the length's bytes.
+  const std::uint8_t* RecordOf(int index) const;
+  std::string_view NameOf(int index) const;
+  int IndexedCandidate(std::string_view name) const;
+  bool EntryNameEquals(int index, const std::string& name, std::string* scratch) const;
   int ScanEntries(const std::string& name) const;
   bool AtEndOfFile();
   void ClearEntries();
@@ -103,7 +110,13 @@ class TPreLoadObject : public TObject {
   TFileStream* stream_ = nullptr;
   std::int32_t directoryOffset_ = 0;
   std::uint32_t directoryValue_ = 0;
-  TStringList* entries_ = nullptr;  // names; each holds its TPreLoadEntry
+  // The records as read, back to back in chunks that no record straddles.
+  std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
+  // Per entry, in file order: the chunk times 2^20 plus the offset in it.
+  std::vector<std::uint32_t> recordAt_;
+  // The last record when the file ends inside it, filled up with zeros to
+  // its length; the chunk holds only the bytes that the file had.
+  std::unique_ptr<std::uint8_t[]> cutRecord_;
   // Open addressing over the printable-ASCII names, keyed by the name with
   // a-z folded: each key's first index; -1 marks a free slot.
   std::vector<std::int32_t> nameSlots_;

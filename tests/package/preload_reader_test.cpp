@@ -2,15 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "support/package_bytes.h"
 #include "package/package_writer.h"
 #include "runtime/calendar.h"
 #include "runtime/exceptions.h"
 #include "support/fault_platform.h"
+
+// This test program counts the bytes that operator new hands out, except
+// under AddressSanitizer, whose own operator new must stay in place.
+#if defined(__SANITIZE_ADDRESS__)
+#define PLF_COUNTS_ALLOCATIONS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLF_COUNTS_ALLOCATIONS 0
+#endif
+#endif
+#ifndef PLF_COUNTS_ALLOCATIONS
+#define PLF_COUNTS_ALLOCATIONS 1
+#endif
+
+#if PLF_COUNTS_ALLOCATIONS
+namespace {
+std::atomic<bool> gCountAllocations{false};
+std::atomic<std::size_t> gAllocated{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (gCountAllocations) gAllocated += size;
+  if (void* p = std::malloc(size > 0 ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+// Not inlined, so that the compiler does not take free() after operator new
+// for a mismatch.
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#endif
 
 namespace plf {
 namespace {
@@ -125,49 +160,150 @@ TEST(PreLoadReader, MissingFileNamesIt) {
   }
 }
 
-TEST(PreLoadReader, CutRecordsAreReadAsZeros) {
-  Fixture f;
-  // The last record ends right after its length field.
-  test::WriteFileBytes(f.path, PackageBytes("", {Record("A"), Record("B").substr(0, 4)}));
-  TPreLoadReader reader(f.path);
-  ASSERT_EQ(reader.EntryCount(), 2);
-  EXPECT_EQ(reader.EntryName(1), "");
-  EXPECT_EQ(reader.EntryDate(1), 0);
-  std::unique_ptr<TStream> s;
-  std::int32_t size = 7;
-  EXPECT_FALSE(reader.OpenEntry(1, &s, &size));
-  EXPECT_EQ(size, 0);
+// Records of every length from the least to the greatest, so that a
+// directory of a few megabytes has records at every place of the pieces it
+// is read in; among them the longest name, and a name whose length byte
+// claims more than its record holds.
+std::vector<RawRecord> VariedRecords(int count) {
+  std::vector<RawRecord> records;
+  for (int i = 0; i < count; ++i) {
+    RawRecord r;
+    r.name = "entry" + std::to_string(i);
+    r.length = kMinRecordLength + (i * 7919) % (kMaxRecordLength - kMinRecordLength + 1);
+    r.dataOffset = i;
+    r.compressedSize = -i;
+    r.uncompressedSize = 3 * i;
+    r.date = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(1 + i % 12),
+              static_cast<std::uint8_t>(1 + i % 28), 0};
+    records.push_back(r);
+  }
+  records[3].name = std::string(255, 'L');
+  records[3].length = kMaxRecordLength;
+  records[7].name = std::string(15, 'n');
+  records[7].length = kMinRecordLength;
+  records[7].nameLengthByte = 255;
+  return records;
 }
 
-TEST(PreLoadReader, AFailedReadIsNoEndOfFile) {
-  Fixture f;
-  test::WriteFileBytes(f.path, PackageBytes("", {Record("A"), Record("B")}));
-  // Reads: file header, directory header, then length and body per record.
-  for (int failAt = 1; failAt <= 6; ++failAt) {
-    test::FaultPlatform platform;
-    platform.failWhen = [failAt, reads = 0](const std::string& name, const std::string&) mutable {
-      return name == "read" && ++reads == failAt;
-    };
-    ScopedPlatform scoped(platform);
-    try {
-      TPreLoadReader reader(f.path);
-      FAIL() << "read " << failAt << " failed unnoticed";
-    } catch (const EReadError& e) {
-      EXPECT_EQ(e.Message(), kReadError);
+std::vector<std::string> AllBytes(const std::vector<RawRecord>& records) {
+  std::vector<std::string> bytes;
+  for (const RawRecord& r : records) bytes.push_back(RecordBytes(r));
+  return bytes;
+}
+
+TEST(PreLoadReader, RecordsReadBackAsStored) {
+  const std::vector<RawRecord> records = VariedRecords(300);
+  const std::vector<std::string> recordBytes = AllBytes(records);
+  const std::string whole = PackageBytes("", recordBytes);
+  const std::string& last = recordBytes.back();
+  // Where the file ends inside the last record; the bytes missing count as
+  // zero.
+  const struct Cut {
+    const char* what;
+    std::size_t kept;
+  } cuts[] = {{"whole", last.size()},
+              {"right after the length field", 4},
+              {"inside the name", kRecordNameOffset + 3},
+              {"inside the filler", 60}};
+  for (const Cut& cut : cuts) {
+    SCOPED_TRACE(cut.what);
+    Fixture f;
+    test::WriteFileBytes(f.path, whole.substr(0, whole.size() - last.size() + cut.kept));
+    TPreLoadReader reader(f.path);
+    ASSERT_EQ(reader.EntryCount(), static_cast<int>(records.size()));
+    for (int i = 0; i < reader.EntryCount(); ++i) {
+      std::string stored = recordBytes[static_cast<std::size_t>(i)];
+      if (i + 1 == reader.EntryCount())
+        std::fill(stored.begin() + static_cast<std::ptrdiff_t>(cut.kept), stored.end(), '\0');
+      const TPreLoadEntry expected =
+          TPreLoadEntry::Decode(reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size());
+      const TPreLoadEntry e = reader.Entry(i);
+      ASSERT_EQ(e.length, records[static_cast<std::size_t>(i)].length) << i;
+      ASSERT_EQ(e.dataOffset, expected.dataOffset) << i;
+      ASSERT_EQ(e.compressedSize, expected.compressedSize) << i;
+      ASSERT_EQ(e.uncompressedSize, expected.uncompressedSize) << i;
+      ASSERT_EQ(e.date, expected.date) << i;
+      ASSERT_EQ(e.name, expected.name) << i;
+      ASSERT_EQ(reader.EntryName(i), expected.name) << i;
+      ASSERT_EQ(reader.FindEntry(expected.name), i) << i;
+    }
+    EXPECT_EQ(reader.EntryName(3), std::string(255, 'L'));
+    EXPECT_EQ(reader.EntryName(7), std::string(15, 'n'));
+    if (cut.kept == 4) {
+      const int cutShort = reader.EntryCount() - 1;
+      EXPECT_EQ(reader.EntryName(cutShort), "");
+      EXPECT_EQ(reader.EntryDate(cutShort), 0);
+      std::unique_ptr<TStream> s;
+      std::int32_t size = 7;
+      EXPECT_FALSE(reader.OpenEntry(cutShort, &s, &size));
+      EXPECT_EQ(size, 0);
     }
   }
 }
 
-TEST(PreLoadReader, NamesAreCutAtTheRecordEnd) {
+TEST(PreLoadReader, AFailedReadIsNoEndOfFile) {
   Fixture f;
-  RawRecord r;
-  r.name = std::string(15, 'n');
-  r.nameLengthByte = 255;  // claims 255 bytes in a 44-byte record
-  test::WriteFileBytes(f.path, PackageBytes("", {RecordBytes(r), Record("next")}));
-  TPreLoadReader reader(f.path);
-  ASSERT_EQ(reader.EntryCount(), 2);
-  EXPECT_EQ(reader.EntryName(0), std::string(15, 'n'));
-  EXPECT_EQ(reader.EntryName(1), "next");
+  // Records of the greatest length, over a megabyte of them, so that the
+  // directory is read in more than one piece and the last piece holds only
+  // the end of the last record; the file cuts that record short, which only
+  // a real end may do.
+  std::vector<RawRecord> records(64);
+  for (RawRecord& r : records) r.length = kMaxRecordLength;
+  std::string bytes = PackageBytes("", AllBytes(records));
+  bytes.resize(bytes.size() - 10);
+  test::WriteFileBytes(f.path, bytes);
+  long reads = 0;
+  {
+    test::FaultPlatform counting;
+    ScopedPlatform scoped(counting);
+    EXPECT_EQ(TPreLoadReader(f.path).EntryCount(), 64);
+    reads = counting.Count("read");
+  }
+  ASSERT_GE(reads, 4);  // the two headers, the records in more than one piece
+  for (long failAt = 1; failAt <= reads; ++failAt) {
+    test::FaultPlatform platform;
+    platform.failWhen = [failAt, n = 0L](const std::string& name, const std::string&) mutable {
+      return name == "read" && ++n == failAt;
+    };
+    ScopedPlatform scoped(platform);
+    try {
+      TPreLoadReader reader(f.path);
+      ADD_FAILURE() << "read " << failAt << " failed unnoticed";
+    } catch (const EReadError& e) {
+      EXPECT_EQ(e.Message(), kReadError);
+    }
+    EXPECT_TRUE(platform.openHandles.empty()) << failAt;
+  }
+}
+
+// A count that the file cannot back must not make the reader allocate for
+// it: at most about the bytes that the file has.
+TEST(PreLoadReader, AHostileCountAllocatesNoMoreThanTheFile) {
+#if PLF_COUNTS_ALLOCATIONS
+  const struct Case {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"nothing behind the count", PackageBytes("", {Record("A")}, 2000000000)},
+      {"30,000 records behind a count of two billion",
+       PackageBytes("", std::vector<std::string>(30000, Record("x")), 2000000000)},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    test::WriteFileBytes(f.path, c.bytes);
+    gAllocated = 0;
+    gCountAllocations = true;
+    try {
+      TPreLoadReader reader(f.path);
+      ADD_FAILURE() << c.what << ": opened";
+    } catch (const EReadError&) {
+    }
+    gCountAllocations = false;
+    EXPECT_LE(gAllocated.load(), c.bytes.size() * 5 / 4 + 65536) << c.what;
+  }
+#else
+  GTEST_SKIP() << "AddressSanitizer's operator new stays in place";
+#endif
 }
 
 TEST(PreLoadReader, FindEntryIgnoresCaseAndTakesTheFirst) {
