@@ -6,7 +6,6 @@
 #include "driver/install.h"
 #include "driver/verify.h"
 #include "package/preload_reader.h"
-#include "streams/dir_helpers.h"
 #include "streams/safe_release.h"
 #include "text/ini_string_list.h"
 #include "text/textutil.h"
@@ -21,10 +20,12 @@ namespace plf {
 
 namespace {
 
+// The module path is a full path, so its folder ends at the last separator.
+// A ":" is no delimiter there: on POSIX it is a file-name character, and an
+// installer copied as "setup:v2" still finds the package beside it.
 std::string PackageFolder(const std::string& modulePath) {
-  std::string folder = FolderPart(modulePath);
-  if (!folder.empty() && folder.back() != Sys().PathSeparator()) folder += Sys().PathSeparator();
-  return folder;
+  const std::string::size_type cut = modulePath.rfind(Sys().PathSeparator());
+  return cut == std::string::npos ? std::string() : modulePath.substr(0, cut + 1);
 }
 
 }  // namespace

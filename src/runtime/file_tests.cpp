@@ -13,9 +13,11 @@ bool FileExists(const std::string& path) {
   return Sys().UtcToLocal(item.lastWriteTime, &local) && FileTimeToDos(local, &date, &time);
 }
 
+// The literal name: "?" and "*" are file-name characters on POSIX, and on
+// Windows no file can bear them, so a search would only find other files.
 bool FilePresent(const std::string& path) {
-  FoundItem item;
-  return Sys().FindFirst(path, &item) && !item.IsDirectory();
+  const std::uint32_t attributes = Sys().GetAttributes(path);
+  return attributes != kInvalidAttributes && (attributes & kAttrDirectory) == 0;
 }
 
 }  // namespace plf

@@ -10,7 +10,8 @@ namespace plf {
 // The path may hold wildcards.
 bool FileExists(const std::string& path);
 
-// True when the first item the search finds is not a folder.
+// True when an item that is not a folder stands at the path itself (no
+// wildcards).
 bool FilePresent(const std::string& path);
 
 }  // namespace plf

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "runtime/calendar.h"
+#include "runtime/code_page.h"
 #include "runtime/flush_policy.h"
 #include "runtime/platform.h"
 #include "runtime/resources.h"
@@ -42,6 +43,11 @@ constexpr std::int64_t kTicksPerSecond = 10000000;
 constexpr std::int64_t kUnixEpochSeconds = kUnixEpochTicks / kTicksPerSecond;
 
 int Fd(FileHandle h) { return static_cast<int>(h); }
+
+// The program's paths and texts are in the ANSI code page of a Czech
+// Windows; the file names of this system are UTF-8. They meet here.
+std::string OsName(const std::string& ansi) { return ToUtf8(kDefaultCodePage, ansi); }
+std::string AnsiName(const std::string& os) { return FromUtf8Lossy(kDefaultCodePage, os); }
 
 // A file time far outside what a 64-bit tick count holds (some file systems
 // store any 64-bit second count) becomes the nearest end of the range; no
@@ -96,7 +102,8 @@ class PosixPlatform final : public Platform {
  public:
   ~PosixPlatform() override { JoinBackground(); }
 
-  FileHandle OpenFile(const std::string& path, Access access, Share, Disposition disposition) override {
+  FileHandle OpenFile(const std::string& ansiPath, Access access, Share, Disposition disposition) override {
+    const std::string path = OsName(ansiPath);
     // POSIX has no mandatory sharing modes; the installer is the only writer.
     int flags = O_CLOEXEC;
     flags |= access == Access::Read ? O_RDONLY : access == Access::Write ? O_WRONLY : O_RDWR;
@@ -179,7 +186,8 @@ class PosixPlatform final : public Platform {
     // An error the background flush was told of is not told again.
     if (backgroundFailed_.exchange(false)) return false;
     std::vector<dev_t> done;
-    for (const std::string& folder : folders) {
+    for (const std::string& ansiFolder : folders) {
+      const std::string folder = OsName(ansiFolder);
       struct stat st;
       if (stat(folder.c_str(), &st) != 0) return false;
       bool seen = false;
@@ -199,7 +207,8 @@ class PosixPlatform final : public Platform {
 #endif
   }
 
-  bool CanFlushFileSystem(const std::string& folder) override {
+  bool CanFlushFileSystem(const std::string& ansiFolder) override {
+    const std::string folder = OsName(ansiFolder);
 #ifdef __linux__
     static const std::string release = [] {
       struct utsname u;
@@ -216,7 +225,8 @@ class PosixPlatform final : public Platform {
 
   // The writing back is done by the kernel's flusher threads; this thread
   // only waits for them, away from the one that inflates.
-  void StartFlushFileSystem(const std::string& folder) override {
+  void StartFlushFileSystem(const std::string& ansiFolder) override {
+    const std::string folder = OsName(ansiFolder);
 #ifdef __linux__
     if (backgroundBusy_) return;  // one at a time: the next start finds more to do
     JoinBackground();
@@ -238,7 +248,8 @@ class PosixPlatform final : public Platform {
 #endif
   }
 
-  bool FlushNamedFile(const std::string& path) override {
+  bool FlushNamedFile(const std::string& ansiPath) override {
+    const std::string path = OsName(ansiPath);
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     const bool ok = fsync(fd) == 0;
@@ -259,16 +270,17 @@ class PosixPlatform final : public Platform {
   }
 
   bool FindFirst(const std::string& pattern, FoundItem* first) override {
-    if (pattern.empty()) return false;
     const std::size_t slash = pattern.rfind('/');
     const std::string name = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-    if (!HasWildcards(name)) return StatItem(pattern, first);
-    const std::string folder = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+    // A pattern that ends in a separator names no item, as on Windows.
+    if (name.empty()) return false;
+    if (!HasWildcards(name)) return StatItem(OsName(pattern), first);
+    const std::string folder = slash == std::string::npos ? std::string() : OsName(pattern.substr(0, slash + 1));
     DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
     if (dir == nullptr) return false;
     bool found = false;
     while (struct dirent* e = readdir(dir)) {
-      if (MatchesWildcard(name, e->d_name) && StatItem(folder + e->d_name, first)) {
+      if (MatchesWildcard(name, AnsiName(e->d_name)) && StatItem(folder + e->d_name, first)) {
         found = true;
         break;
       }
@@ -277,13 +289,15 @@ class PosixPlatform final : public Platform {
     return found;
   }
 
-  std::uint32_t GetAttributes(const std::string& path) override {
+  std::uint32_t GetAttributes(const std::string& ansiPath) override {
+    const std::string path = OsName(ansiPath);
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0) return kInvalidAttributes;
     return AttributesOf(st);
   }
 
-  bool MoveFile(const std::string& from, const std::string& to) override {
+  bool MoveFile(const std::string& ansiFrom, const std::string& ansiTo) override {
+    const std::string from = OsName(ansiFrom), to = OsName(ansiTo);
     if (from.empty() || to.empty()) return false;
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
@@ -303,7 +317,8 @@ class PosixPlatform final : public Platform {
     return true;
   }
 
-  bool DeleteFile(const std::string& path) override {
+  bool DeleteFile(const std::string& ansiPath) override {
+    const std::string path = OsName(ansiPath);
     struct stat st;
     if (path.empty() || lstat(path.c_str(), &st) != 0) return false;
     if (S_ISDIR(st.st_mode)) return false;
@@ -314,7 +329,8 @@ class PosixPlatform final : public Platform {
     return unlink(path.c_str()) == 0;
   }
 
-  bool CreateDirectory(const std::string& path) override {
+  bool CreateDirectory(const std::string& ansiPath) override {
+    const std::string path = OsName(ansiPath);
     return !path.empty() && mkdir(path.c_str(), 0777) == 0;
   }
 
@@ -322,7 +338,7 @@ class PosixPlatform final : public Platform {
     if (name.empty()) return name;
     std::string path = name;
     if (path[0] != '/') {
-      std::string cwd = CurrentFolder();
+      std::string cwd = AnsiName(CurrentFolder());
       if (cwd.empty()) return name;
       path = cwd + "/" + path;
     }
@@ -351,7 +367,8 @@ class PosixPlatform final : public Platform {
     for (;;) {
       const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
       if (n < 0) return std::string();
-      if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
+      if (static_cast<std::size_t>(n) < buffer.size())
+        return AnsiName(std::string(buffer.data(), static_cast<std::size_t>(n)));
       buffer.resize(buffer.size() * 2);
     }
   }
@@ -413,13 +430,11 @@ class PosixPlatform final : public Platform {
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
   }
 
-  unsigned char UpperChar(unsigned char c) override {
-    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-  }
+  unsigned char UpperChar(unsigned char c) override { return UpperInCodePage(kDefaultCodePage, c); }
 
   LocaleTimeFormat TimeFormat() override { return {"AM", "PM", "."}; }
 
-  std::string AnsiToUtf8(const std::string& ansi) override { return ansi; }
+  std::string AnsiToUtf8(const std::string& ansi) override { return ToUtf8(kDefaultCodePage, ansi); }
 
   std::string ScriptPath(const std::string& path) override {
     std::string out = path;

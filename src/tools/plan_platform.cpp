@@ -314,6 +314,8 @@ bool PlanPlatform::SimulatedFindFirst(const std::string& pattern, FoundItem* fir
   const std::string separators = inner.PathSeparator() == '\\' ? "\\/:" : "/";
   const std::string::size_type cut = rooted.find_last_of(separators);
   const std::string name = cut == std::string::npos ? rooted : rooted.substr(cut + 1);
+  // A trailing separator names no item, as on Windows.
+  if (name.empty()) return false;
   if (!HasWildcards(name)) {
     const View v = Look(pattern);
     if (v.kind == NodeKind::Absent) return false;

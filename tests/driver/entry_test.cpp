@@ -92,6 +92,8 @@ TEST(Run, OutcomesOfThePackageAndItsScript) {
 
 TEST(Run, InstallsBesideTheExecutableFromAnyCurrentFolder) {
   Installer in;
+  // On POSIX a ":" is a file-name character, not a drive's end.
+  if (Sys().PathSeparator() == '/') in.platform.modulePath = in.dir / "setup:v2";
   const std::string target = in.dir / "out/sub/app.txt";
   {
     TPackageWriter w(in.dir / "Install.PLF");

@@ -154,6 +154,20 @@ TEST_F(Install, FolderAtTheTargetIsMovedToTheBackupName) {
   EXPECT_EQ(ReadFileBytes(At("app_OLD.exe/inside")), "x");
 }
 
+// "?" and "*" are file-name characters on POSIX: a target is looked up by
+// its own name, never as a pattern that finds a neighbour.
+TEST_F(Install, TargetNamesAreLiteral) {
+  if (Sys().PathSeparator() != '/') GTEST_SKIP() << "Windows names hold no wildcards";
+  Pack({{"a", "new"}});
+  std::filesystem::create_directory(At("sub"));
+  WriteFileBytes(At("sub/ab"), "unrelated");
+  Run({{"a", "sub\\a?"}, {"a", "sub\\*"}});
+  EXPECT_EQ(ReadFileBytes(At("sub/a?")), "new");
+  EXPECT_EQ(ReadFileBytes(At("sub/*")), "new");
+  EXPECT_EQ(ReadFileBytes(At("sub/ab")), "unrelated");
+  EXPECT_FALSE(PathExists(At("sub/a?~")));
+}
+
 TEST_F(Install, LinesPassedOverSilently) {
   Pack({{"a", "new"}, {"b", "new"}});
   WriteFileBytes(At("ro.txt"), "read-only");

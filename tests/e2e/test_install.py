@@ -3,6 +3,7 @@ installer started in the folder that relative targets are relative to, then
 the files, backups, "~" names, dates and the message looked at."""
 
 import os
+import subprocess
 import time
 import unittest
 import zlib
@@ -147,3 +148,37 @@ class Installs(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def czech_locale() -> bool:
+    """Whether Wine can be given a Czech locale, and with it code page 1250."""
+    out = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower().split()
+    return "cs_cz.utf8" in out or "cs_cz.utf-8" in out
+
+
+class CodePage(unittest.TestCase):
+    """Script text, entry names and targets are bytes in code page 1250; each
+    program shows and creates them as a Czech Windows does."""
+
+    NAME = "příliš žluťoučký.txt"
+
+    def test_czech_target_names_and_messages(self):
+        install_script = pkg.script_entry("[Files]\nkůň=out\\" + self.NAME + "\n")
+        verify_script = pkg.script_entry("[Verify]\nFile=chybí.txt\nMessage=Chybí soubor „chybí.txt“ – nic nebylo instalováno.\n")
+        czech = {"LANG": "cs_CZ.UTF-8", "LC_ALL": "cs_CZ.UTF-8"}
+        for target in e2e.targets():
+            with self.subTest(target=target.name):
+                if isinstance(target, e2e.WineTarget) and not czech_locale():
+                    self.skipTest("no Czech locale (scripts/deps.sh makes it)")
+                with scratch_folder() as root:
+                    install = Install(target, root, [install_script, pkg.entry("kůň", b"k\xf9\xf2")])
+                    result = install.run(env=czech)
+                    self.assertEqual((result.exit_code, result.boxes), (0, []), result.describe())
+                    self.assertEqual(install.names(), ["out/" + self.NAME])
+                    self.assertEqual(install.read("out/" + self.NAME), b"k\xf9\xf2")
+                with scratch_folder() as root:
+                    install = Install(target, root, [verify_script])
+                    result = install.run(env=czech)
+                    self.assertEqual(result.exit_code, 0, result.describe())
+                    self.assertEqual([(b.caption, b.text) for b in result.boxes],
+                                     [(e2e.CAPTION_WARNING, "Chybí soubor „chybí.txt“ – nic nebylo instalováno.")])

@@ -416,7 +416,8 @@ bool MemoryPlatform::FindFirst(const std::string& pattern, FoundItem* first) {
   if (!r.valid) return false;
   if (!HasWildcards(r.name)) {
     const Node* n = Find(r.key);
-    if (n == nullptr || (r.trailingSeparator && (!n->folder || notation_ == Notation::Windows))) return false;
+    // A trailing separator names no item, as on Windows.
+    if (n == nullptr || r.trailingSeparator) return false;
     first->attributes = n->attributes;
     first->lastWriteTime = n->lastWriteTime;
     return true;

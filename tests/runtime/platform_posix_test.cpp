@@ -50,6 +50,32 @@ class ScopedTimeZone {
   std::string old_;
 };
 
+// Names and texts are code page 1250 inside, UTF-8 at the system's edge:
+// a file made with a 1250 name bears its UTF-8 name on disk, and is found
+// by that name, a pattern, its folder's listing and the full path.
+TEST(PosixPlatform, NamesAreCodePage1250InsideAndUtf8OnDisk) {
+  TempDir dir;
+  const std::string ansi = "p\xF8\xEDli\x9A";  // "příliš"
+  const FileHandle h = Sys().OpenFile(dir / ansi, Access::Write, Share::None, Disposition::CreateNew);
+  ASSERT_NE(h, kInvalidHandle);
+  Sys().CloseFile(h);
+  EXPECT_TRUE(fs::exists(fs::path(dir.Path()) / "příliš"));
+  FoundItem item;
+  EXPECT_TRUE(Sys().FindFirst(dir / "p?\xEDli*", &item));
+  EXPECT_NE(Sys().GetAttributes(dir / ansi), kInvalidAttributes);
+  ASSERT_TRUE(Sys().CreateDirectory(dir / "\xE8"));
+  EXPECT_TRUE(fs::is_directory(fs::path(dir.Path()) / "č"));
+  EXPECT_TRUE(Sys().MoveFile(dir / ansi, dir / "\xE8/\x9E"));
+  EXPECT_TRUE(fs::exists(fs::path(dir.Path()) / "č" / "ž"));
+  EXPECT_TRUE(Sys().DeleteFile(dir / "\xE8/\x9E"));
+  // A name the code page cannot hold is seen with "?" for the character.
+  test::WriteFileBytes((fs::path(dir.Path()) / "ø.txt").string(), "x");
+  EXPECT_TRUE(Sys().FindFirst(dir / "?.txt", &item));
+  EXPECT_EQ(Sys().AnsiToUtf8("\x8A\xEDp"), "Šíp");
+  EXPECT_EQ(Sys().UpperChar(0xE8), 0xC8);
+  EXPECT_EQ(Sys().CompareTextLocale("p\xF8\xEDli\x9A", "P\xD8\xCDLI\x8A"), 0);
+}
+
 TEST(PosixPlatform, FullPathResolvesDotsByText) {
   TempDir dir;
   const std::string cwd = fs::current_path().string();

@@ -5,7 +5,7 @@
 namespace plf {
 namespace {
 
-TEST(Wildcard, OnlyStarAndQuestionMarkAreSpecial) {
+TEST(Wildcard, WindowsRulesNotShellGlobbing) {
   struct Case {
     const char* pattern;
     const char* name;
@@ -15,6 +15,10 @@ TEST(Wildcard, OnlyStarAndQuestionMarkAreSpecial) {
       {"*.tmp", "a.tmp.x", false}, {"a?c", "abc", true},    {"a?c", "ac", false},
       {"[ab]", "a", false},      {"[ab]", "[ab]", true},    {"*a*b*", "xxaxxbxx", true},
       {"*a*b", "ab_a", false},   {"", "", true},            {"abc", "ABC", false},
+      // The DOS habits of Windows' search.
+      {"README.*", "README", true}, {"*.*", "README", true},  {"*.", "README", true},
+      {"*.", "a.txt", false},    {"a?.txt", "a.txt", true},  {"??", "a", true},
+      {"*.txt", "a.b.txt", true}, {"a.*", "a.", true},       {"a.?", "a", true},
   };
   for (const Case& c : cases) EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
   EXPECT_TRUE(HasWildcards("a*"));

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
+
 namespace fs = std::filesystem;
 
 namespace plf::test {

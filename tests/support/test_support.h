@@ -27,6 +27,10 @@ class TempDir {
   std::string path_;
 };
 
+// True when the Windows test programs run under Wine, whose search does not
+// keep every DOS rule of Windows' own ("?" matching nothing before a dot).
+bool UnderWine();
+
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);  // empty when unreadable
 bool PathExists(const std::string& path);
