@@ -3,7 +3,8 @@
 // Sys(), so tests can substitute or wrap it (SetPlatform, PlatformWrapper) to
 // record operations or inject failures.
 //
-// Paths are 8-bit strings in the system's ANSI code page (on POSIX: bytes).
+// Paths are 8-bit strings in the system's ANSI code page (on POSIX: 1250,
+// as on a Czech Windows; the layer speaks UTF-8 to the file system).
 // No operation raises; each reports its result and the caller decides.
 #pragma once
 

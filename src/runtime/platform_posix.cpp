@@ -1,7 +1,8 @@
 // POSIX implementation of the platform layer. Windows semantics that the
 // system relies on are reproduced where POSIX differs: rename never replaces,
 // delete refuses folders and read-only files, read-only means "no write bit",
-// and the find-first search knows only "*" and "?".
+// the find-first search keeps Windows' own rules, and names and texts are in
+// code page 1250, as on a Czech Windows, and UTF-8 only towards the system.
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
