@@ -248,7 +248,7 @@ void TPreLoadObject::LoadDirectory() {
       if (held < whole) {
         // The file ends inside this record (so it is the last one): the
         // bytes that are missing count as zero.
-        cutRecord_.reset(new std::uint8_t[whole]());
+        cutRecord_ = std::make_unique<std::uint8_t[]>(whole);
         std::memcpy(cutRecord_.get(), loader.Current(), held);
       }
       loader.Consume(held);

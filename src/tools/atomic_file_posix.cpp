@@ -1,10 +1,11 @@
-#include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <stdio.h>
-#include <string.h>
-#include <time.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 
 #include "tools/atomic_file.h"
 #include "tools/atomic_file_os.h"
@@ -26,7 +27,9 @@ extern "C" void OnTerminatingSignal(int sig) {
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
   sigaction(sig, &action, nullptr);
-  raise(sig);
+  // The signal stays blocked while its handler runs, so raise() returns and
+  // the process ends as the handler does.
+  (void)raise(sig);
   errno = saved;
 }
 
