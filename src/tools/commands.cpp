@@ -23,7 +23,8 @@ constexpr const char kToolHelp[] =
     "\n"
     "Every command takes --json for output that programs read. Exit codes:\n"
     "0 done, 1 a failure or findings, 2 a usage error.\n"
-    "Run \"plf COMMAND --help\" for the options of a command.\n";
+    "Run \"plf help COMMAND\" (or \"plf COMMAND --help\") for the options of a command,\n"
+    "\"plf --version\" for the version.\n";
 
 }  // namespace
 
@@ -33,6 +34,11 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   if (args.empty()) return UsageError(err, "", "no COMMAND given");
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "-V" || command == "--version") {
+    out << "plf " << PLF_VERSION << "\n";
+    return kExitOk;
+  }
+  if (command == "help" && rest.size() == 1 && rest[0] != "help") return RunTool({rest[0], "--help"}, out, err, env);
   if (command == "-h" || command == "--help" || command == "help") {
     out << kToolHelp;
     return kExitOk;

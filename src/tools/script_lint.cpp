@@ -149,6 +149,15 @@ class Linter {
     if (nul != std::string::npos)
       Add(LineOf(nul), Severity::Warning, "nul-byte",
           "the script holds a NUL byte here, and the installer reads nothing after it");
+    // Editors such as Notepad start a UTF-8 file with a byte order mark; the
+    // installer takes it for text, so the first header is no header and a
+    // [Verify] there is never checked.
+    if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+      Add(1, Severity::Error, "utf8-bom",
+          "the script starts with a UTF-8 byte order mark, so the installer does not see the section header "
+          "of line 1 (a [Verify] there is not checked); save it without one, in code page 1250");
+      return;
+    }
     const std::size_t firstBlock = blocks_.empty() ? lines_.End() : blocks_[0].offset;
     for (std::size_t i = 0; i < firstBlock; ++i) {
       const char c = text_[i];

@@ -107,6 +107,14 @@ TEST_F(CheckScript, SectionHeadersThatNoLookupMatches) {
   }
 }
 
+TEST_F(CheckScript, AByteOrderMarkIsAnErrorNotTextBeforeTheSections) {
+  const std::vector<Finding> findings = Lint("\xEF\xBB\xBF[Verify]\r\nFile=C:\\x\r\n[Files]\r\n", false);
+  ASSERT_FALSE(findings.empty());
+  EXPECT_EQ(findings[0].code, "utf8-bom");
+  EXPECT_EQ(findings[0].severity, Severity::Error);
+  for (const Finding& f : findings) EXPECT_NE(f.code, "text-before-sections");
+}
+
 TEST_F(CheckScript, FilesLinesAgainstThePackage) {
   const std::string text = Join({"[Options]",
                                  "Rename=backup.old",

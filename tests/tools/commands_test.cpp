@@ -217,12 +217,14 @@ TEST_F(PackTool, RefusesToDestroyWhatIsNotAPackage) {
 TEST(Tool, HelpGoesToStandardOutput) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--help"}, {"-h"}, {"pack", "--help"}, {"pack", "x", "-h"}, {"list", "--help"}, {"extract", "-h"},
-           {"test", "--help"}, {"check", "--help"}, {"plan", "--help"}}) {
+           {"test", "--help"}, {"check", "--help"}, {"plan", "--help"}, {"help", "pack"}}) {
     const Result r = Tool(args);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("Usage: plf", 0), 0u) << r.out;
     EXPECT_EQ(r.err, "");
   }
+  EXPECT_EQ(Tool({"help", "pack"}).out, Tool({"pack", "--help"}).out);
+  for (const char* flag : {"--version", "-V"}) EXPECT_EQ(Tool({flag}).out, std::string("plf ") + PLF_VERSION_TEXT + "\n");
 }
 
 TEST(Tool, ListShowsDamagedEntriesHarmlessly) {
