@@ -4,6 +4,7 @@
 
 #include "runtime/calendar.h"
 #include "runtime/platform.h"
+#include "tools/atomic_file.h"
 
 namespace plf::tools {
 
@@ -78,6 +79,15 @@ int UsageError(std::ostream& err, const std::string& command, const std::string&
   const std::string prefix = command.empty() ? "plf" : "plf " + command;
   err << prefix << ": " << problem << "\nTry \"" << prefix << " --help\".\n";
   return kExitUsage;
+}
+
+std::string PackageOpenProblem(const std::string& path) {
+  const std::uint32_t attributes = Sys().GetAttributes(path);
+  if (attributes != kInvalidAttributes && (attributes & kAttrDirectory) != 0) return "is a folder, not a package";
+  const FileHandle h = Sys().OpenFile(path, Access::Read, Share::Read, Disposition::OpenExisting);
+  if (h == kInvalidHandle) return "cannot be opened: " + LastSystemError();
+  Sys().CloseFile(h);
+  return std::string();
 }
 
 int Failure(std::ostream& err, const std::string& command, const std::string& problem) {

@@ -53,6 +53,12 @@ struct ParsedArguments {
 bool ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
                     ParsedArguments* parsed, std::string* problem);
 
+// Why the file cannot be opened as a package, in the system's words ("is a
+// folder, not a package", "cannot be opened: No such file or directory");
+// empty when it can. Asked before the reader, whose messages are the
+// installer's and name no reason.
+std::string PackageOpenProblem(const std::string& path);
+
 // A whole decimal number in [min, max]; false otherwise.
 bool ParseCount(const std::string& text, long min, long max, long* value);
 

@@ -111,6 +111,10 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     return UsageError(err, "check", parsed.Has("--script") ? "the SCRIPT given is empty" : "no PACKAGE given");
   const std::string package = parsed.positional.empty() ? std::string() : parsed.positional[0];
 
+  if (!package.empty()) {
+    const std::string whyNot = PackageOpenProblem(package);
+    if (!whyNot.empty()) return Failure(err, "check", Shown(package) + ": " + whyNot);
+  }
   std::unique_ptr<TPreLoadReader> reader;
   LintInput input;
   try {

@@ -150,6 +150,8 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
   }
   if (parsed.positional.empty()) return UsageError(err, "extract", "no PACKAGE given");
   const std::string package = parsed.positional[0];
+  const std::string whyNot = PackageOpenProblem(package);
+  if (!whyNot.empty()) return Failure(err, "extract", Shown(package) + ": " + whyNot);
   const std::vector<std::string> names(parsed.positional.begin() + 1, parsed.positional.end());
   std::string folder = parsed.Value("--directory", ".");
   if (folder.empty()) return UsageError(err, "extract", "the folder given with -C is empty");

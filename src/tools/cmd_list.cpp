@@ -45,6 +45,8 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   if (parsed.positional.size() != 1)
     return UsageError(err, "list", parsed.positional.empty() ? "no PACKAGE given" : "give one PACKAGE only");
   const std::string& package = parsed.positional[0];
+  const std::string whyNot = PackageOpenProblem(package);
+  if (!whyNot.empty()) return Failure(err, "list", Shown(package) + ": " + whyNot);
 
   try {
     TPreLoadReader reader(package);

@@ -161,6 +161,8 @@ int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   if (parsed.positional.size() != 1)
     return UsageError(err, "plan", parsed.positional.empty() ? "no PACKAGE given" : "give one PACKAGE only");
   const std::string& package = parsed.positional[0];
+  const std::string whyNot = PackageOpenProblem(package);
+  if (!whyNot.empty()) return Failure(err, "plan", Shown(package) + ": " + whyNot);
   const std::string folder = parsed.Value("--directory");
   if (parsed.Has("--directory")) {
     const std::uint32_t attributes = Sys().GetAttributes(folder);

@@ -158,7 +158,9 @@ TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
       {{"pack", dir / "o.plf", s, "x=" + (dir / "missing")}, dir / "missing" + ": no such file"},
       {{"pack", dir / "no/folder/o.plf", s}, dir / "no/folder/o.plf" + ": cannot create a temporary file beside it: "},
       {{"pack", dir / "p.plf", s, "x=" + (dir / "p.plf")}, dir / "p.plf" + ": is also the output package"},
-      {{"list", dir / "missing.plf"}, "Nelze otevřít soubor " + (dir / "missing.plf")},
+      // The system's reason, the path once.
+      {{"list", dir / "missing.plf"}, "plf list: " + (dir / "missing.plf") + ": cannot be opened: "},
+      {{"check", dir.Path()}, "plf check: " + dir.Path() + ": is a folder, not a package"},
       {{"list", dir / "bad.plf"}, dir / "bad.plf" + ": Špatná verze inicializačního souboru!"},
   };
   for (const Case& c : cases) {
