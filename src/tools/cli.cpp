@@ -2,8 +2,10 @@
 
 #include <ostream>
 
+#include "package/preload_reader.h"
 #include "runtime/calendar.h"
 #include "runtime/platform.h"
+#include "runtime/stream.h"
 #include "tools/atomic_file.h"
 
 namespace plf::tools {
@@ -81,13 +83,29 @@ int UsageError(std::ostream& err, const std::string& command, const std::string&
   return kExitUsage;
 }
 
-std::string PackageOpenProblem(const std::string& path) {
+namespace {
+
+std::string OpenProblem(const std::string& path, const char* folderProblem) {
   const std::uint32_t attributes = Sys().GetAttributes(path);
-  if (attributes != kInvalidAttributes && (attributes & kAttrDirectory) != 0) return "is a folder, not a package";
+  if (attributes != kInvalidAttributes && (attributes & kAttrDirectory) != 0) return folderProblem;
   const FileHandle h = Sys().OpenFile(path, Access::Read, Share::Read, Disposition::OpenExisting);
   if (h == kInvalidHandle) return "cannot be opened: " + LastSystemError();
   Sys().CloseFile(h);
   return std::string();
+}
+
+}  // namespace
+
+std::string PackageOpenProblem(const std::string& path) { return OpenProblem(path, "is a folder, not a package"); }
+
+std::string FileOpenProblem(const std::string& path) { return OpenProblem(path, "is a folder, not a file"); }
+
+std::string PackageReadProblem(const std::string& readerMessage) {
+  if (readerMessage == kSBadVersion) return "is not a package: its version word is not 0x173FE513";
+  if (readerMessage == kSDamagedPackage)
+    return "is damaged: a directory record's length lies outside 40 to 16383 bytes";
+  if (readerMessage == kSReadError) return "is damaged: the file ends inside its header or its directory";
+  return readerMessage;
 }
 
 int Failure(std::ostream& err, const std::string& command, const std::string& problem) {

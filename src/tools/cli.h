@@ -58,6 +58,12 @@ bool ParseArguments(const std::vector<std::string>& args, const std::vector<Opti
 // empty when it can. Asked before the reader, whose messages are the
 // installer's and name no reason.
 std::string PackageOpenProblem(const std::string& path);
+// The same for a file that is not a package ("is a folder, not a file").
+std::string FileOpenProblem(const std::string& path);
+// The package reader's complaint in the tool's words: the reader speaks
+// the installer's Czech and names no cause. Other texts are returned as
+// they are.
+std::string PackageReadProblem(const std::string& readerMessage);
 
 // A whole decimal number in [min, max]; false otherwise.
 bool ParseCount(const std::string& text, long min, long max, long* value);

@@ -120,7 +120,7 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
   try {
     if (!package.empty()) reader = std::make_unique<TPreLoadReader>(package);
   } catch (const Exception& e) {
-    return Failure(err, "check", Shown(package) + ": " + e.Message());
+    return Failure(err, "check", Shown(package) + ": " + PackageReadProblem(e.Message()));
   }
   input.package = reader.get();
 
@@ -129,6 +129,8 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
   bool lint = true;
   if (!scriptFile.empty()) {
     subject = Shown(scriptFile);
+    const std::string scriptProblem = FileOpenProblem(scriptFile);
+    if (!scriptProblem.empty()) return Failure(err, "check", Shown(scriptFile) + ": " + scriptProblem);
     try {
       input.scriptText = ReadWholeFile(scriptFile);
     } catch (const Exception& e) {

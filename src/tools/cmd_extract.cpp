@@ -215,7 +215,7 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
       written.push_back({index, path, size, stamp});
     }
   } catch (const Exception& e) {
-    return Failure(err, "extract", Shown(package) + ": " + e.Message());
+    return Failure(err, "extract", Shown(package) + ": " + PackageReadProblem(e.Message()));
   }
 
   for (const Refused& r : refused)

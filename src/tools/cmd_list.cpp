@@ -79,7 +79,7 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     PrintTable(rows, {true, false, true, true, true, false, true, false}, out);
   } catch (const Exception& e) {
-    return Failure(err, "list", Shown(package) + ": " + e.Message());
+    return Failure(err, "list", Shown(package) + ": " + PackageReadProblem(e.Message()));
   }
   return kExitOk;
 }

@@ -43,6 +43,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     out << kToolHelp;
     return kExitOk;
   }
+  if (command.size() > 1 && command[0] == '-') return UsageError(err, "", "unknown option \"" + command + "\"");
   if (command == "pack") return PackCommand(rest, out, err, env);
   if (command == "list") return ListCommand(rest, out, err);
   if (command == "extract") return ExtractCommand(rest, out, err);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -116,6 +117,7 @@ TEST_F(PackTool, UsageErrorsExitWithTwo) {
   const Case cases[] = {
       {{}, "no COMMAND"},
       {{"unpack"}, "unknown command \"unpack\""},
+      {{"--bogus"}, "unknown option \"--bogus\""},
       {{"pack"}, "no OUTPUT"},
       {{"pack", o}, "no SCRIPT"},
       {{"pack", "-x", o, s}, "unknown option \"-x\""},
@@ -161,12 +163,21 @@ TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
       // The system's reason, the path once.
       {{"list", dir / "missing.plf"}, "plf list: " + (dir / "missing.plf") + ": cannot be opened: "},
       {{"check", dir.Path()}, "plf check: " + dir.Path() + ": is a folder, not a package"},
-      {{"list", dir / "bad.plf"}, dir / "bad.plf" + ": Špatná verze inicializačního souboru!"},
+      {{"check", "--script", dir / "missing.ini"},
+       "plf check: " + (dir / "missing.ini") + ": cannot be opened: No such file or directory"},
+      {{"check", "--script", dir.Path()}, "plf check: " + dir.Path() + ": is a folder, not a file"},
+      {{"list", dir / "bad.plf"}, "plf list: " + (dir / "bad.plf") + ": is not a package: its version word"},
+      {{"extract", dir / "short.plf"}, "plf extract: " + (dir / "short.plf") + ": is damaged: the file ends inside"},
   };
+  plf::test::WriteFileBytes(dir / "short.plf", plf::test::ReadFileBytes(dir / "p.plf").substr(0, 30));
   for (const Case& c : cases) {
     const Result r = Tool(c.args);
     EXPECT_EQ(r.code, 1) << c.complaint;
     EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
+    // English, and the path said once: the installer's Czech texts name it again and give no reason.
+    EXPECT_TRUE(std::none_of(r.err.begin(), r.err.end(), [](char ch) { return (ch & 0x80) != 0; })) << r.err;
+    const std::string path = c.args.back();
+    EXPECT_EQ(r.err.find(path, r.err.find(path) + path.size()), std::string::npos) << r.err;
   }
   EXPECT_EQ(plf::test::ReadFileBytes(s), "[Files]\r\na.txt=C:\\a.txt\r\n") << "an input was overwritten";
   EXPECT_FALSE(plf::test::PathExists(dir / "o.plf"));
