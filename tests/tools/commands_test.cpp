@@ -134,7 +134,6 @@ TEST_F(PackTool, UsageErrorsExitWithTwo) {
       {{"pack", o, s, dir / "a.txt", "A.TXT=" + s}, "\"A.TXT\" is given twice"},
       {{"pack", o, s, std::string(256, 'n') + "=" + s}, "longer than 255 bytes"},
       {{"list"}, "no PACKAGE"},
-      {{"list", o, o}, "one PACKAGE only"},
       {{"list", "--long", o}, "unknown option"},
   };
   for (const Case& c : cases) {
@@ -164,7 +163,7 @@ TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
       {{"list", dir / "missing.plf"}, "plf list: " + (dir / "missing.plf") + ": cannot be opened: "},
       {{"check", dir.Path()}, "plf check: " + dir.Path() + ": is a folder, not a package"},
       {{"check", "--script", dir / "missing.ini"},
-       "plf check: " + (dir / "missing.ini") + ": cannot be opened: No such file or directory"},
+       "plf check: " + (dir / "missing.ini") + ": cannot be opened: "},
       {{"check", "--script", dir.Path()}, "plf check: " + dir.Path() + ": is a folder, not a file"},
       {{"list", dir / "bad.plf"}, "plf list: " + (dir / "bad.plf") + ": is not a package: its version word"},
       {{"extract", dir / "short.plf"}, "plf extract: " + (dir / "short.plf") + ": is damaged: the file ends inside"},
