@@ -94,7 +94,7 @@ class Platform {
   virtual std::string AnsiToUtf8(const std::string& ansi) = 0;
   // A path from the install script in the platform's notation.
   virtual std::string ScriptPath(const std::string& path) = 0;
-  // Characters that end a folder part ("\\:" on Windows, "/:" on POSIX) and
+  // Characters that end a folder part ("\\:" on Windows, "/" on POSIX) and
   // the separator that is appended.
   virtual const char* PathDelimiters() = 0;
   virtual char PathSeparator() = 0;

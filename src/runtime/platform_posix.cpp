@@ -17,6 +17,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -25,6 +26,7 @@
 #include <ctime>
 #include <exception>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "runtime/calendar.h"
@@ -279,22 +281,29 @@ class PosixPlatform final : public Platform {
     const std::string folder = slash == std::string::npos ? std::string() : OsName(pattern.substr(0, slash + 1));
     DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
     if (dir == nullptr) return false;
-    bool found = false;
+    // NTFS lists a folder with "." and ".." first, then in the order of the
+    // names' capitals; the first item found is the least of those that
+    // match, whatever order this file system keeps.
+    std::vector<std::pair<std::string, std::string>> matches;  // order, name on disk
     while (struct dirent* e = readdir(dir)) {
-      if (MatchesWildcard(name, AnsiName(e->d_name)) && StatItem(folder + e->d_name, first)) {
-        found = true;
-        break;
-      }
+      const std::string ansi = AnsiName(e->d_name);
+      if (!MatchesWildcard(name, ansi)) continue;
+      std::string order = ansi == "." ? "\x01" : ansi == ".." ? "\x02" : "\x03";
+      for (char c : ansi) order += static_cast<char>(UpperChar(static_cast<unsigned char>(c)));
+      matches.emplace_back(ToUtf8(kDefaultCodePage, order), e->d_name);
     }
     closedir(dir);
-    return found;
+    std::sort(matches.begin(), matches.end());
+    for (const auto& match : matches)
+      if (StatItem(folder + match.second, first)) return true;
+    return false;
   }
 
+  // As on Windows, a link whose target is gone is still an item at its
+  // name, as the search finds it: a target there is replaced, not refused.
   std::uint32_t GetAttributes(const std::string& ansiPath) override {
-    const std::string path = OsName(ansiPath);
-    struct stat st;
-    if (path.empty() || stat(path.c_str(), &st) != 0) return kInvalidAttributes;
-    return AttributesOf(st);
+    FoundItem item;
+    return StatItem(OsName(ansiPath), &item) ? item.attributes : kInvalidAttributes;
   }
 
   bool MoveFile(const std::string& ansiFrom, const std::string& ansiTo) override {
@@ -444,7 +453,8 @@ class PosixPlatform final : public Platform {
     return out;
   }
 
-  const char* PathDelimiters() override { return "/:"; }
+  // No drive letters: a ":" is a file-name character like any other.
+  const char* PathDelimiters() override { return "/"; }
   char PathSeparator() override { return '/'; }
 
   void InitMessageQueue() override {}

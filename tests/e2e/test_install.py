@@ -16,10 +16,10 @@ from plf_e2e import CAPTION_ERROR, place_program, scratch_folder, write_file
 class Install:
     """One installer with its package, and the folder it installs into."""
 
-    def __init__(self, target, root, entries):
+    def __init__(self, target, root, entries, setup="setup"):
         self.target = target
-        self.program = place_program(target, root / "setup", "plfsetup")
-        write_file(root / "setup" / "Install.PLF", pkg.build(entries))
+        self.program = place_program(target, root / setup, "plfsetup")
+        write_file(root / setup / "Install.PLF", pkg.build(entries))
         self.folder = root / "app"
         self.folder.mkdir()
 
@@ -146,10 +146,6 @@ class Installs(unittest.TestCase):
                     self.assertEqual(i.read(name), content, f"{what}: {name}")
 
 
-if __name__ == "__main__":
-    unittest.main()
-
-
 def czech_locale() -> bool:
     """Whether Wine can be given a Czech locale, and with it code page 1250."""
     out = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower().split()
@@ -163,6 +159,8 @@ class CodePage(unittest.TestCase):
     NAME = "příliš žluťoučký.txt"
 
     def test_czech_target_names_and_messages(self):
+        # The installer lies in a Czech folder too: its own path comes back
+        # from the system and must lead to the package beside it.
         install_script = pkg.script_entry("[Files]\nkůň=out\\" + self.NAME + "\n")
         verify_script = pkg.script_entry("[Verify]\nFile=chybí.txt\nMessage=Chybí soubor „chybí.txt“ – nic nebylo instalováno.\n")
         czech = {"LANG": "cs_CZ.UTF-8", "LC_ALL": "cs_CZ.UTF-8"}
@@ -171,7 +169,7 @@ class CodePage(unittest.TestCase):
                 if isinstance(target, e2e.WineTarget) and not czech_locale():
                     self.skipTest("no Czech locale (scripts/deps.sh makes it)")
                 with scratch_folder() as root:
-                    install = Install(target, root, [install_script, pkg.entry("kůň", b"k\xf9\xf2")])
+                    install = Install(target, root, [install_script, pkg.entry("kůň", b"k\xf9\xf2")], setup="instalační složka")
                     result = install.run(env=czech)
                     self.assertEqual((result.exit_code, result.boxes), (0, []), result.describe())
                     self.assertEqual(install.names(), ["out/" + self.NAME])
@@ -182,3 +180,25 @@ class CodePage(unittest.TestCase):
                     self.assertEqual(result.exit_code, 0, result.describe())
                     self.assertEqual([(b.caption, b.text) for b in result.boxes],
                                      [(e2e.CAPTION_WARNING, "Chybí soubor „chybí.txt“ – nic nebylo instalováno.")])
+
+
+class PosixNames(unittest.TestCase):
+    """On Linux ":", "?" and "*" are file-name characters: no drive ends at a
+    ":", and a target is its own name, never a pattern that finds another."""
+
+    def test_colon_and_wildcard_characters_in_targets(self):
+        script = pkg.script_entry("[Files]\nx=v1:2\\a:b\\c.txt\nx=sub\\a?\n")
+        for target in e2e.targets():
+            if isinstance(target, e2e.WineTarget):
+                continue
+            with self.subTest(target=target.name), scratch_folder() as root:
+                install = Install(target, root, [script, pkg.entry("x", b"new")], setup="setup:v2")
+                write_file(install.folder / "sub" / "ab", b"unrelated")
+                result = install.run()
+                self.assertEqual((result.exit_code, result.boxes), (0, []), result.describe())
+                self.assertEqual(install.names(), ["sub/a?", "sub/ab", "v1:2/a:b/c.txt"])
+                self.assertEqual(install.read("sub/ab"), b"unrelated")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "runtime/platform.h"
 #include "support/test_support.h"
@@ -64,6 +65,60 @@ TEST(PlatformContract, FindFirstFollowsWindowsRules) {
   }
   FoundItem item;
   EXPECT_FALSE(Sys().FindFirst("", &item));
+}
+
+// NTFS keeps a folder in the order of its names' capitals, so the first item
+// a search reports does not depend on the order the names were made in.
+TEST(PlatformContract, FindFirstReportsTheLeastNameFirst) {
+  if (test::UnderWine()) GTEST_SKIP() << "Wine lists in the order of the host's file system";
+  TempDir dir;
+  test::WriteFileBytes(dir / "C.txt", "x");  // before "b" byte by byte, not by capitals
+  for (char c = 'z'; c > 'c'; --c) test::WriteFileBytes(dir / (std::string(1, c) + ".txt"), "x");
+  fs::create_directory(dir / "b.txt");
+  test::WriteFileBytes(dir / "a.log", "x");
+  FoundItem item;
+  ASSERT_TRUE(Sys().FindFirst(dir / "*.txt", &item));
+  EXPECT_TRUE(item.IsDirectory());
+  ASSERT_TRUE(Sys().FindFirst(dir / "?.?o?", &item));
+  EXPECT_FALSE(item.IsDirectory());
+}
+
+// Names and texts are bytes in the ANSI code page. Where that is 1250 (a
+// Czech Windows; the POSIX layer always), a name is stored under its
+// Unicode spelling, found again by patterns, and letters fold as CharUpperA
+// folds them. The names are joined by hand: a std::filesystem path would
+// take the bytes in a code page of its own.
+TEST(PlatformContract, CzechNamesAsOnACzechWindows) {
+  if (Sys().AnsiToUtf8("\xE8") != "\xC4\x8D") GTEST_SKIP() << "the ANSI code page is not 1250";
+  TempDir dir;
+  const std::string at = dir.Path() + Sys().PathSeparator();
+  const fs::path disk(dir.Path());
+  const std::string file = "p\xF8\xEDli\x9A.txt";  // "příliš.txt"
+  const FileHandle h = Sys().OpenFile(at + file, Access::Write, Share::None, Disposition::CreateNew);
+  ASSERT_NE(h, kInvalidHandle);
+  Sys().CloseFile(h);
+  EXPECT_TRUE(fs::exists(disk / fs::u8path("příliš.txt")));
+  FoundItem item;
+  EXPECT_TRUE(Sys().FindFirst(at + "p?\xEDli*", &item));
+  EXPECT_EQ(Sys().GetAttributes(at + file) & kAttrDirectory, 0u);
+  ASSERT_TRUE(Sys().CreateDirectory(at + "\xE8"));
+  EXPECT_TRUE(fs::is_directory(disk / fs::u8path("č")));
+  const std::string moved = at + "\xE8" + Sys().PathSeparator() + "\x9E";
+  EXPECT_TRUE(Sys().MoveFile(at + file, moved));
+  EXPECT_TRUE(fs::exists(disk / fs::u8path("č") / fs::u8path("ž")));
+  EXPECT_EQ(Sys().FullPath(moved), moved);
+  EXPECT_TRUE(Sys().DeleteFile(moved));
+  // A character 1250 has no byte for is one character all the same.
+  std::ofstream(disk / fs::u8path("aøb")).put('x');
+  EXPECT_TRUE(Sys().FindFirst(at + "a?b", &item));
+
+  EXPECT_EQ(Sys().AnsiToUtf8("\x8A\xEDp \x84\x9Elu\x9Dou\xE8k\xFD\x93 \x80"), "Šíp „žluťoučký“ €");
+  EXPECT_EQ(Sys().CompareTextLocale(file, "P\xD8\xCDLI\x8A.TXT"), 0);
+  struct Fold {
+    unsigned char lower, upper;
+  } folds[] = {{'a', 'A'}, {0xE8, 0xC8}, {0xF8, 0xD8}, {0xF9, 0xD9}, {0x9A, 0x8A}, {0xB3, 0xA3},
+               {0xDF, 0xDF}, {0xFF, 0xFF}, {0xC8, 0xC8}};  // "ß" and "˙" have no capital
+  for (const Fold& f : folds) EXPECT_EQ(Sys().UpperChar(f.lower), f.upper) << int(f.lower);
 }
 
 TEST(PlatformContract, AttributesAndReadOnlyFiles) {

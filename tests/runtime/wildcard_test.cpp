@@ -17,8 +17,12 @@ TEST(Wildcard, WindowsRulesNotShellGlobbing) {
       {"*a*b", "ab_a", false},   {"", "", true},            {"abc", "ABC", false},
       // The DOS habits of Windows' search.
       {"README.*", "README", true}, {"*.*", "README", true},  {"*.", "README", true},
-      {"*.", "a.txt", false},    {"a?.txt", "a.txt", true},  {"??", "a", true},
+      {"*.", "a.txt", false},    {"*.", "a.b.", true},       {"*.", "a.b.c", false},
+      {"a?.txt", "a.txt", true}, {"??", "a", true},          {"?", "ab", false},
       {"*.txt", "a.b.txt", true}, {"a.*", "a.", true},       {"a.?", "a", true},
+      {"a.?", "a.bc", false},    {"a.", "a", true},          {".*", "a", false},
+      // A "*" before a "." stops at the name's last dot, not at the first.
+      {"*.?", "a.bc", false},    {"*.b*", "a.b.c", true},    {"*.t?", "a.b.tx", true},
   };
   for (const Case& c : cases) EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
   EXPECT_TRUE(HasWildcards("a*"));
