@@ -6,6 +6,8 @@
 #include "runtime/calendar.h"
 #include "runtime/platform.h"
 #include "runtime/stream.h"
+#include "runtime/wildcard.h"
+#include "text/textutil.h"
 #include "tools/atomic_file.h"
 
 namespace plf::tools {
@@ -175,6 +177,37 @@ bool ParseArguments(const std::vector<std::string>& args, const std::vector<Opti
     parsed->options.push_back({CanonicalName(*spec), value});
   }
   return true;
+}
+
+namespace {
+
+std::string FoldedEntryName(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = c == '/' ? '\\' : static_cast<char>(UpperFoldTable[static_cast<unsigned char>(c)]);
+  return folded;
+}
+
+}  // namespace
+
+bool EntryNameMatches(const std::string& pattern, const std::string& entryName) {
+  const std::string p = FoldedEntryName(pattern);
+  const std::string n = FoldedEntryName(entryName);
+  return HasWildcards(p) ? MatchesWildcard(p, n) : Sys().CompareTextLocale(p, n) == 0;
+}
+
+std::vector<std::size_t> SelectEntries(const std::vector<std::string>& names, const std::vector<std::string>& patterns,
+                                       std::vector<std::string>* unmatched) {
+  std::vector<bool> chosen(names.size(), patterns.empty());
+  for (const std::string& pattern : patterns) {
+    bool any = false;
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (EntryNameMatches(pattern, names[i])) chosen[i] = any = true;
+    if (!any) unmatched->push_back(pattern);
+  }
+  std::vector<std::size_t> selected;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (chosen[i]) selected.push_back(i);
+  return selected;
 }
 
 bool ParseCount(const std::string& text, long min, long max, long* value) {

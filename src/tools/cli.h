@@ -65,6 +65,16 @@ std::string FileOpenProblem(const std::string& path);
 // they are.
 std::string PackageReadProblem(const std::string& readerMessage);
 
+// An entry name as asked for on the command line: "/" or "\\" between
+// folders, "*" and "?" as the installer's find-first has them, letter case
+// ignored as its lookup ignores it.
+bool EntryNameMatches(const std::string& pattern, const std::string& entryName);
+// The positions of the names that one of the patterns matches, in order;
+// every position when there are no patterns. The patterns that match
+// nothing are added to *unmatched.
+std::vector<std::size_t> SelectEntries(const std::vector<std::string>& names, const std::vector<std::string>& patterns,
+                                       std::vector<std::string>* unmatched);
+
 // A whole decimal number in [min, max]; false otherwise.
 bool ParseCount(const std::string& text, long min, long max, long* value);
 

@@ -25,7 +25,8 @@ constexpr const char kExtractHelp[] =
     "Usage: plf extract [OPTIONS] PACKAGE [NAME...]\n"
     "\n"
     "Writes the entries of PACKAGE as files below a folder (default: the\n"
-    "current folder), all of them or those NAMEd (letter case ignored).\n"
+    "current folder), all of them or those NAMEd (letter case ignored; \"/\" or\n"
+    "\"\\\" between folders; \"*\" and \"?\" as wildcards: 'bin/*.dll').\n"
     "\n"
     "An entry name is a path with \"\\\" or \"/\" between its folders. Folders\n"
     "are created as needed; an existing file of the same name is replaced\n"
@@ -165,20 +166,12 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const PackageScript script = ReadPackageScript(reader);
     if (script.state == ScriptState::Read && !ScriptStampTime(script.text, &stampTime)) stampTime = 0;
 
+    std::vector<std::string> entryNames;
+    for (int i = 0; i < reader.EntryCount(); ++i) entryNames.push_back(reader.EntryName(i));
+    std::vector<std::string> unmatched;
     std::vector<int> selected;
-    if (names.empty()) {
-      for (int i = 0; i < reader.EntryCount(); ++i) selected.push_back(i);
-    } else {
-      std::vector<bool> chosen(static_cast<std::size_t>(reader.EntryCount()), false);
-      for (const std::string& name : names) {
-        bool any = false;
-        for (int i = 0; i < reader.EntryCount(); ++i)
-          if (Sys().CompareTextLocale(reader.EntryName(i), name) == 0) chosen[static_cast<std::size_t>(i)] = any = true;
-        if (!any) refused.push_back({name, "the package has no entry of this name"});
-      }
-      for (int i = 0; i < reader.EntryCount(); ++i)
-        if (chosen[static_cast<std::size_t>(i)]) selected.push_back(i);
-    }
+    for (std::size_t i : SelectEntries(entryNames, names, &unmatched)) selected.push_back(static_cast<int>(i));
+    for (const std::string& name : unmatched) refused.push_back({name, "the package has no entry of this name"});
 
     if (!selected.empty()) {
       const std::uint32_t attributes = Sys().GetAttributes(folder);

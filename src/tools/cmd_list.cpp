@@ -16,9 +16,11 @@ namespace plf::tools {
 namespace {
 
 constexpr const char kListHelp[] =
-    "Usage: plf list [OPTIONS] PACKAGE\n"
+    "Usage: plf list [OPTIONS] PACKAGE [NAME...]\n"
     "\n"
-    "Shows one row per entry of PACKAGE, in directory order: index, name,\n"
+    "Shows one row per entry of PACKAGE (or per entry NAMEd: letter case\n"
+    "ignored, \"/\" or \"\\\" between folders, \"*\" and \"?\" as wildcards), in\n"
+    "directory order: index, name,\n"
     "compressed and uncompressed size in bytes, ratio, date (\"-\" for none),\n"
     "offset of the entry's data, and whether the installer can open it.\n"
     "\n"
@@ -42,18 +44,26 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     out << kListHelp;
     return kExitOk;
   }
-  if (parsed.positional.size() != 1)
-    return UsageError(err, "list", parsed.positional.empty() ? "no PACKAGE given" : "give one PACKAGE only");
+  if (parsed.positional.empty()) return UsageError(err, "list", "no PACKAGE given");
   const std::string& package = parsed.positional[0];
+  const std::vector<std::string> patterns(parsed.positional.begin() + 1, parsed.positional.end());
   const std::string whyNot = PackageOpenProblem(package);
   if (!whyNot.empty()) return Failure(err, "list", Shown(package) + ": " + whyNot);
 
   try {
     TPreLoadReader reader(package);
+    std::vector<std::string> names;
+    for (int i = 0; i < reader.EntryCount(); ++i) names.push_back(reader.EntryName(i));
+    std::vector<std::string> unmatched;
+    std::vector<int> shown;
+    for (std::size_t i : SelectEntries(names, patterns, &unmatched)) shown.push_back(static_cast<int>(i));
+    for (const std::string& p : unmatched)
+      err << "plf list: " << Shown(package) << ": no entry matches \"" << Shown(p) << "\"\n";
+    const int code = unmatched.empty() ? kExitOk : kExitFailure;
     if (parsed.Has("--json")) {
       JsonWriter j(out);
       j.BeginObject().Field("package", Sys().AnsiToUtf8(package)).Key("entries").BeginArray();
-      for (int i = 0; i < reader.EntryCount(); ++i) {
+      for (int i : shown) {
         const TPreLoadEntry& e = reader.Entry(i);
         j.BeginObject().Field("index", i).Field("name", Sys().AnsiToUtf8(e.name));
         j.Field("compressed", std::int64_t{e.compressedSize}).Field("uncompressed", std::int64_t{e.uncompressedSize});
@@ -66,11 +76,11 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         j.Field("offset", std::int64_t{e.dataOffset}).Field("opens", reader.CanOpenEntry(i)).EndObject();
       }
       j.EndArray().EndObject();
-      return kExitOk;
+      return code;
     }
     std::vector<std::vector<std::string>> rows{
         {"#", "Name", "Compressed", "Uncompressed", "Ratio", "Date", "Offset", "Opens"}};
-    for (int i = 0; i < reader.EntryCount(); ++i) {
+    for (int i : shown) {
       const TPreLoadEntry& e = reader.Entry(i);
       rows.push_back({std::to_string(i), Shown(e.name), std::to_string(e.compressedSize),
                       std::to_string(e.uncompressedSize), RatioText(e.compressedSize, e.uncompressedSize),
@@ -78,10 +88,10 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
                       reader.CanOpenEntry(i) ? "yes" : "no"});
     }
     PrintTable(rows, {true, false, true, true, true, false, true, false}, out);
+    return code;
   } catch (const Exception& e) {
     return Failure(err, "list", Shown(package) + ": " + PackageReadProblem(e.Message()));
   }
-  return kExitOk;
 }
 
 }  // namespace plf::tools

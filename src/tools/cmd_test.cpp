@@ -21,7 +21,7 @@ namespace plf::tools {
 namespace {
 
 constexpr const char kTestHelp[] =
-    "Usage: plf test [OPTIONS] PACKAGE\n"
+    "Usage: plf test [OPTIONS] PACKAGE [NAME...]\n"
     "\n"
     "Checks PACKAGE as strictly as the format allows: the header; every\n"
     "directory record lying whole inside the directory, with its name inside\n"
@@ -32,6 +32,8 @@ constexpr const char kTestHelp[] =
     "the bytes it gives and the compressed bytes it takes with the sizes its\n"
     "record states. Shows one row per entry: \"ok\", or what is wrong and at\n"
     "which byte offset of the file; then what is wrong outside the entries.\n"
+    "With NAMEs only the entries they match are shown and counted (letter\n"
+    "case ignored, \"/\" or \"\\\" between folders, \"*\" and \"?\" as wildcards).\n"
     "\n"
     "Options:\n"
     "      --json   print the result as JSON\n"
@@ -238,9 +240,9 @@ int TestCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     out << kTestHelp;
     return kExitOk;
   }
-  if (parsed.positional.size() != 1)
-    return UsageError(err, "test", parsed.positional.empty() ? "no PACKAGE given" : "give one PACKAGE only");
+  if (parsed.positional.empty()) return UsageError(err, "test", "no PACKAGE given");
   const std::string& package = parsed.positional[0];
+  const std::vector<std::string> patterns(parsed.positional.begin() + 1, parsed.positional.end());
 
   const std::uint32_t attributes = Sys().GetAttributes(package);
   if (attributes != kInvalidAttributes && (attributes & kAttrDirectory) != 0)
@@ -264,6 +266,20 @@ int TestCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   } catch (const std::bad_alloc&) {
     return Failure(err, "test", Shown(package) + ": out of memory");
   }
+
+  // Entries not asked for are not shown, and their damage is not counted.
+  std::vector<std::string> recordNames;
+  for (const Record& r : scan.records) recordNames.push_back(r.e.name);
+  std::vector<std::string> unmatched;
+  std::vector<bool> wanted(scan.records.size(), false);
+  for (std::size_t i : SelectEntries(recordNames, patterns, &unmatched)) wanted[i] = true;
+  scan.findings.erase(std::remove_if(scan.findings.begin(), scan.findings.end(),
+                                     [&](const Finding& f) {
+                                       return f.entry != kNoEntry && !wanted[static_cast<std::size_t>(f.entry)];
+                                     }),
+                      scan.findings.end());
+  for (const std::string& p : unmatched)
+    err << "plf test: " << Shown(package) << ": no entry matches \"" << Shown(p) << "\"\n";
 
   std::stable_sort(scan.findings.begin(), scan.findings.end(), [](const Finding& a, const Finding& b) {
     const std::int64_t ka = a.entry == kNoEntry ? 0x7FFFFFFFFFFF : a.entry;
@@ -296,6 +312,7 @@ int TestCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     JsonWriter j(out);
     j.BeginObject().Field("package", Sys().AnsiToUtf8(package)).Key("entries").BeginArray();
     for (std::size_t i = 0; i < count; ++i) {
+      if (!wanted[i]) continue;
       j.BeginObject().Field("index", static_cast<std::int64_t>(i)).Field("name", Sys().AnsiToUtf8(name(i)));
       j.Field("state", state(i));
       if (!byEntry[i].empty()) {
@@ -312,15 +329,17 @@ int TestCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   } else {
     std::vector<std::vector<std::string>> rows{{"#", "Name", "Result"}};
     for (std::size_t i = 0; i < count; ++i) {
+      if (!wanted[i]) continue;
       std::string result = state(i);
       for (std::size_t k = 0; k < byEntry[i].size(); ++k)
         result += (k == 0 ? " at offset " : "; at offset ") + std::to_string(byEntry[i][k]->offset) + ": " +
                   byEntry[i][k]->text;
       rows.push_back({std::to_string(i), Shown(name(i)), result});
     }
-    if (count > 0) PrintTable(rows, {true, false, false}, out);
+    if (rows.size() > 1) PrintTable(rows, {true, false, false}, out);
     for (const Finding* f : outside) out << "offset " << f->offset << ": " << f->text << "\n";
-    out << count << (count == 1 ? " entry" : " entries") << ", ";
+    const auto shown = static_cast<std::size_t>(std::count(wanted.begin(), wanted.end(), true));
+    out << shown << (shown == 1 ? " entry" : " entries") << ", ";
     if (scan.findings.empty()) {
       out << "all intact\n";
     } else {
@@ -332,7 +351,7 @@ int TestCommand(const std::vector<std::string>& args, std::ostream& out, std::os
       out << summary << "\n";
     }
   }
-  return scan.findings.empty() ? kExitOk : kExitFailure;
+  return scan.findings.empty() && unmatched.empty() ? kExitOk : kExitFailure;
 }
 
 }  // namespace plf::tools

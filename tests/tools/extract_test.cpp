@@ -119,14 +119,29 @@ TEST_F(ExtractTool, HostileNamesLandInsideOrAreRefused) {
   EXPECT_EQ(top, (std::vector<std::string>{"out", "p.plf"}));
 }
 
+// Names pick entries as the installer's lookup finds them: letter case
+// ignored, "/" or "\\" between folders, "*" and "?" as its search has them;
+// list and extract choose alike.
 TEST_F(ExtractTool, NamesChooseEntries) {
-  const std::string package = Package({{"SCRIPT", "[Files]\r\n"}, {"a", "aaa"}, {"b", "bbb"}});
-  const test::Result some = Tool({"extract", "--directory=" + (dir / "o1"), package, "B", "nothing"});
+  const std::string package =
+      Package({{"SCRIPT", "[Files]\r\n"}, {"a", "aaa"}, {"b", "bbb"}, {"bin\\x.dll", "x"}, {"bin\\y.txt", "y"}});
+  const test::Result some =
+      Tool({"extract", "--directory=" + (dir / "o1"), package, "B", "BIN/*.DLL", "bin\\?.txt", "nothing"});
   EXPECT_EQ(some.code, 1);
   EXPECT_EQ(plf::test::ReadFileBytes(dir / "o1/b"), "bbb");
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "o1/bin/x.dll"), "x");
+  EXPECT_EQ(plf::test::ReadFileBytes(dir / "o1/bin/y.txt"), "y");
   EXPECT_FALSE(plf::test::PathExists(dir / "o1/a"));
   EXPECT_NE(some.err.find("entry \"nothing\" not written: the package has no entry of this name"), std::string::npos)
       << some.err;
+
+  const test::Result listed = Tool({"list", package, "bin/*", "a"});
+  EXPECT_EQ(listed.code, 0) << listed.err;
+  EXPECT_EQ(test::Lines(listed.out).size(), 4u) << listed.out;
+  EXPECT_NE(listed.out.find("bin\\y.txt"), std::string::npos) << listed.out;
+  const test::Result missing = Tool({"list", package, "*.exe"});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("no entry matches \"*.exe\""), std::string::npos) << missing.err;
 }
 
 TEST_F(ExtractTool, ReplacesFilesButNotFoldersOrReadOnlyFiles) {

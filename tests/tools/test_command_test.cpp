@@ -169,7 +169,24 @@ TEST_F(TestTool, AnIntactPackagePassesInTextAndJson) {
   EXPECT_NE(j.out.find("\"damaged\":0,\"intact\":true}"), std::string::npos) << j.out;
 
   EXPECT_EQ(Tool({"test"}).code, 2);
-  EXPECT_EQ(Tool({"test", path, path}).code, 2);
+}
+
+// Entry names after the package pick what is shown and counted, as the
+// installer's lookup finds them: letter case ignored, "*" and "?" as its
+// search has them; a name that matches nothing is a failure, said once.
+TEST_F(TestTool, NamedEntriesAreTheOnlyOnesShownAndCounted) {
+  std::string bytes = pristine;
+  bytes[static_cast<std::size_t>(Data(2))] ^= 0x55;  // "b" damaged
+  plf::test::WriteFileBytes(path, bytes);
+  const test::Result picked = Tool({"test", path, "A", "?"});
+  EXPECT_EQ(picked.code, 1) << picked.out;  // "?" takes "b" in
+  EXPECT_EQ(test::Lines(picked.out).size(), 5u) << picked.out;
+  const test::Result healthy = Tool({"test", path, "a", "C"});
+  EXPECT_EQ(healthy.code, 0) << healthy.out << healthy.err;
+  EXPECT_EQ(test::Lines(healthy.out).back(), "2 entries, all intact");
+  const test::Result none = Tool({"test", path, "a", "d*"});
+  EXPECT_EQ(none.code, 1);
+  EXPECT_NE(none.err.find(": no entry matches \"d*\""), std::string::npos) << none.err;
 }
 
 // What an interrupted pack used to leave: a header that still marks an
