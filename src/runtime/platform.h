@@ -92,6 +92,9 @@ class Platform {
   virtual unsigned char UpperChar(unsigned char c) = 0;
   virtual LocaleTimeFormat TimeFormat() = 0;
   virtual std::string AnsiToUtf8(const std::string& ansi) = 0;
+  // The Windows code page that paths and texts are in: the system's ANSI
+  // code page on Windows; 1250 on POSIX unless the program chose another.
+  virtual int AnsiCodePage() = 0;
   // A path from the install script in the platform's notation.
   virtual std::string ScriptPath(const std::string& path) = 0;
   // Characters that end a folder part ("\\:" on Windows, "/" on POSIX) and
@@ -113,6 +116,9 @@ Platform& Sys();
 Platform& DefaultPlatform();
 // Puts `p` in force (nullptr: the default) and returns what was in force.
 Platform* SetPlatform(Platform* p);
+// POSIX builds only: paths and texts are in `codePage` (a known one) from
+// now on, as on a Windows set to it; returns the code page before.
+int SetPosixAnsiCodePage(int codePage);
 
 // Forwards every operation to an inner platform; tests derive from it and
 // override what they record or break.
@@ -154,6 +160,7 @@ class PlatformWrapper : public Platform {
   unsigned char UpperChar(unsigned char c) override { return inner_.UpperChar(c); }
   LocaleTimeFormat TimeFormat() override { return inner_.TimeFormat(); }
   std::string AnsiToUtf8(const std::string& s) override { return inner_.AnsiToUtf8(s); }
+  int AnsiCodePage() override { return inner_.AnsiCodePage(); }
   std::string ScriptPath(const std::string& p) override { return inner_.ScriptPath(p); }
   const char* PathDelimiters() override { return inner_.PathDelimiters(); }
   char PathSeparator() override { return inner_.PathSeparator(); }

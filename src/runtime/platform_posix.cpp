@@ -47,10 +47,12 @@ constexpr std::int64_t kUnixEpochSeconds = kUnixEpochTicks / kTicksPerSecond;
 
 int Fd(FileHandle h) { return static_cast<int>(h); }
 
-// The program's paths and texts are in the ANSI code page of a Czech
-// Windows; the file names of this system are UTF-8. They meet here.
-std::string OsName(const std::string& ansi) { return ToUtf8(kDefaultCodePage, ansi); }
-std::string AnsiName(const std::string& os) { return FromUtf8Lossy(kDefaultCodePage, os); }
+// The program's paths and texts are in the ANSI code page of a Windows,
+// Czech unless the program chose another before its first call; the file
+// names of this system are UTF-8. They meet here.
+std::atomic<int> g_codePage{kDefaultCodePage};
+std::string OsName(const std::string& ansi) { return ToUtf8(g_codePage, ansi); }
+std::string AnsiName(const std::string& os) { return FromUtf8Lossy(g_codePage, os); }
 
 // A file time far outside what a 64-bit tick count holds (some file systems
 // store any 64-bit second count) becomes the nearest end of the range; no
@@ -290,7 +292,7 @@ class PosixPlatform final : public Platform {
       if (!MatchesWildcard(name, ansi)) continue;
       std::string order = ansi == "." ? "\x01" : ansi == ".." ? "\x02" : "\x03";
       for (char c : ansi) order += static_cast<char>(UpperChar(static_cast<unsigned char>(c)));
-      matches.emplace_back(ToUtf8(kDefaultCodePage, order), e->d_name);
+      matches.emplace_back(ToUtf8(g_codePage, order), e->d_name);
     }
     closedir(dir);
     std::sort(matches.begin(), matches.end());
@@ -440,11 +442,12 @@ class PosixPlatform final : public Platform {
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
   }
 
-  unsigned char UpperChar(unsigned char c) override { return UpperInCodePage(kDefaultCodePage, c); }
+  unsigned char UpperChar(unsigned char c) override { return UpperInCodePage(g_codePage, c); }
 
   LocaleTimeFormat TimeFormat() override { return {"AM", "PM", "."}; }
 
-  std::string AnsiToUtf8(const std::string& ansi) override { return ToUtf8(kDefaultCodePage, ansi); }
+  std::string AnsiToUtf8(const std::string& ansi) override { return ToUtf8(g_codePage, ansi); }
+  int AnsiCodePage() override { return g_codePage; }
 
   std::string ScriptPath(const std::string& path) override {
     std::string out = path;
@@ -504,5 +507,7 @@ Platform& DefaultPlatform() {
   static PosixPlatform platform;
   return platform;
 }
+
+int SetPosixAnsiCodePage(int codePage) { return g_codePage.exchange(IsKnownCodePage(codePage) ? codePage : kDefaultCodePage); }
 
 }  // namespace plf

@@ -308,6 +308,8 @@ class Win32Platform final : public Platform {
     return Narrow(wide.data(), WideLength(wide), CP_UTF8, nullptr);
   }
 
+  int AnsiCodePage() override { return static_cast<int>(GetACP()); }
+
   std::string ScriptPath(const std::string& path) override { return path; }
   const char* PathDelimiters() override { return "\\:"; }
   char PathSeparator() override { return '\\'; }

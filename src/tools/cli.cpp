@@ -4,6 +4,7 @@
 
 #include "package/preload_reader.h"
 #include "runtime/calendar.h"
+#include "runtime/code_page.h"
 #include "runtime/platform.h"
 #include "runtime/stream.h"
 #include "runtime/wildcard.h"
@@ -128,8 +129,30 @@ std::string ParsedArguments::Value(const std::string& name, const std::string& f
   return value;
 }
 
-bool ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+namespace {
+
+// Every command reads names and texts in one code page; the program's edge
+// has already taken its arguments and the system's names in it.
+bool CodePageHonoured(const std::string& value, std::string* problem) {
+  long codePage = 0;
+  if (!ParseCount(value, 0, 65535, &codePage) || !IsKnownCodePage(static_cast<int>(codePage))) {
+    *problem = "the code page \"" + value + "\" is not one of 1250 (Central European) and 1252 (Western European)";
+    return false;
+  }
+  if (codePage != Sys().AnsiCodePage()) {
+    *problem = "--code-page " + value + " cannot be honoured here: this system's names are in code page " +
+               std::to_string(Sys().AnsiCodePage());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& commandSpecs,
                     ParsedArguments* parsed, std::string* problem) {
+  std::vector<OptionSpec> specs = commandSpecs;
+  specs.push_back({nullptr, "--code-page", "a code page"});
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -174,6 +197,9 @@ bool ParseArguments(const std::vector<std::string>& args, const std::vector<Opti
       }
       value = args[++i];
     }
+    if (std::string(spec->longName == nullptr ? "" : spec->longName) == "--code-page" &&
+        !CodePageHonoured(value, problem))
+      return false;
     parsed->options.push_back({CanonicalName(*spec), value});
   }
   return true;

@@ -48,8 +48,10 @@ struct ParsedArguments {
 };
 
 // "-x V", "-xV", "--long V", "--long=V"; "--" ends the options; "-h" and
-// "--help" set `help` and stop scanning. False with *problem set for an
-// unknown option or a missing value.
+// "--help" set `help` and stop scanning. Every command also takes
+// "--code-page N", which must name the code page in force (the program's
+// edge switches to it before the arguments are read). False with *problem
+// set for an unknown option or a missing or refused value.
 bool ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
                     ParsedArguments* parsed, std::string* problem);
 

@@ -23,6 +23,14 @@ constexpr const char kToolHelp[] =
     "\n"
     "Every command takes --json for output that programs read. Exit codes:\n"
     "0 done, 1 a failure or findings, 2 a usage error.\n"
+    "\n"
+    "Names and texts in a package are bytes in a Windows code page, which the\n"
+    "installer reads in the code page of the Windows it runs on. Every command\n"
+    "takes --code-page N (1250, Central European, the default; or 1252,\n"
+    "Western European): pack turns UTF-8 file names and a UTF-8 script into\n"
+    "it and refuses what it cannot hold; the others show the package's text\n"
+    "decoded from it, as that Windows will show it.\n"
+    "\n"
     "Run \"plf help COMMAND\" (or \"plf COMMAND --help\") for the options of a command,\n"
     "\"plf --version\" for the version.\n";
 

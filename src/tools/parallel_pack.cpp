@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <limits>
@@ -48,15 +49,28 @@ class Compressor {
   Compressor(const Compressor&) = delete;
   Compressor& operator=(const Compressor&) = delete;
 
-  // The file's bytes deflated into the sink; false with *error naming the file.
-  bool Compress(const std::string& path, Sink& sink, std::int64_t* uncompressed, std::string* error) {
+  // The item's bytes deflated into the sink; false with *error naming the file.
+  bool Compress(const PackItem& item, Sink& sink, std::int64_t* uncompressed, std::string* error) {
     if (!Reset(error)) return false;
-    const FileHandle h = Sys().OpenFile(path, Access::Read, Share::Read, Disposition::OpenExisting);
+    if (item.inMemory) {
+      std::size_t at = 0;
+      return Run(
+          [&](unsigned char* to, std::size_t room) {
+            const std::size_t n = std::min(room, item.text.size() - at);
+            std::memcpy(to, item.text.data() + at, n);
+            at += n;
+            return static_cast<std::int32_t>(n);
+          },
+          item.path, sink, uncompressed, error);
+    }
+    const FileHandle h = Sys().OpenFile(item.path, Access::Read, Share::Read, Disposition::OpenExisting);
     if (h == kInvalidHandle) {
-      *error = Quoted(path) + " cannot be opened";
+      *error = Quoted(item.path) + " cannot be opened";
       return false;
     }
-    const bool ok = Run(h, path, sink, uncompressed, error);
+    const bool ok = Run(
+        [&](unsigned char* to, std::size_t room) { return Sys().ReadFile(h, to, static_cast<std::int32_t>(room)); },
+        item.path, sink, uncompressed, error);
     Sys().CloseFile(h);
     return ok;
   }
@@ -69,11 +83,12 @@ class Compressor {
     return result == Z_OK;
   }
 
-  bool Run(FileHandle h, const std::string& path, Sink& sink, std::int64_t* uncompressed, std::string* error) {
+  template <typename Read>
+  bool Run(Read read, const std::string& path, Sink& sink, std::int64_t* uncompressed, std::string* error) {
     std::int64_t total = 0;
     int flush = Z_NO_FLUSH;
     while (flush != Z_FINISH) {
-      const std::int32_t n = Sys().ReadFile(h, in_.data(), static_cast<std::int32_t>(in_.size()));
+      const std::int32_t n = read(in_.data(), in_.size());
       if (n < 0) {
         *error = Quoted(path) + " cannot be read";
         return false;
@@ -239,7 +254,7 @@ void PackSerially(TPackageWriter& writer, const std::vector<PackItem>& items, co
     std::int64_t uncompressed = 0;
     std::string error;
     writer.BeginCompressed(item.name, item.date);
-    if (!compressor.Compress(item.path, sink, &uncompressed, &error)) throw Exception(error);
+    if (!compressor.Compress(item, sink, &uncompressed, &error)) throw Exception(error);
     writer.EndCompressed(uncompressed);
     Report(options, &progress, uncompressed);
   }
@@ -311,7 +326,7 @@ class Pipeline {
       BufferedEntry* entry = slots_[i].get();
       std::string error;
       std::int64_t uncompressed = 0;
-      if (!compressor.Compress(items_[i].path, *entry, &uncompressed, &error)) entry->failure = error;
+      if (!compressor.Compress(items_[i], *entry, &uncompressed, &error)) entry->failure = error;
       entry->uncompressed = uncompressed;
       bool awaited;
       {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/records.h"
@@ -23,9 +24,14 @@ class TPackageWriter;
 namespace plf::tools {
 
 struct PackItem {
+  PackItem(std::string entryName, std::string file, PackedDate entryDate)
+      : name(std::move(entryName)), path(std::move(file)), date(entryDate) {}
+
   std::string name;  // the entry name
-  std::string path;  // the file
+  std::string path;  // the file, or what the text came from
   PackedDate date;
+  bool inMemory = false;  // the entry is `text`, not the file's bytes
+  std::string text;
 };
 
 struct PackProgress {

@@ -267,12 +267,14 @@ def write_file(path: pathlib.Path, data: bytes = b"") -> pathlib.Path:
 
 _targets: List[Target] = []
 project_version = ""
+plf_tool: Optional[pathlib.Path] = None
 
 
-def configure(targets: List[Target], version: str) -> None:
-    global project_version
+def configure(targets: List[Target], version: str, tool: Optional[pathlib.Path] = None) -> None:
+    global project_version, plf_tool
     _targets[:] = targets
     project_version = version
+    plf_tool = tool
 
 
 def targets() -> List[Target]:

@@ -3,7 +3,7 @@
 builds named on the command line. A Windows build that has not been built is
 left out with a note, so the native suite runs on its own too.
 
-  run_e2e.py --native PATH [--windows PATH] [--windows-x64 PATH] [--version X.Y.Z] [-k PATTERN]
+  run_e2e.py --native PATH [--windows PATH] [--windows-x64 PATH] [--plf PATH] [--version X.Y.Z] [-k PATTERN]
 """
 
 import argparse
@@ -23,6 +23,7 @@ def main() -> int:
     parser.add_argument("--windows", type=pathlib.Path, help="the 32-bit plfsetup.exe")
     parser.add_argument("--windows-x64", type=pathlib.Path, help="the 64-bit plfsetup.exe")
     parser.add_argument("--version", default="0.0.0", help="the project version the resources carry")
+    parser.add_argument("--plf", type=pathlib.Path, help="the native package tool, for the cases that pack")
     parser.add_argument("-k", dest="patterns", action="append", help="only cases whose name contains this")
     args = parser.parse_args()
 
@@ -42,7 +43,7 @@ def main() -> int:
             print(f"e2e: {name} left out: {path} has not been built", file=sys.stderr)
     if not targets:
         parser.error("no program to test")
-    e2e.configure(targets, args.version)
+    e2e.configure(targets, args.version, args.plf)
     print("e2e: testing " + ", ".join(repr(t) for t in targets), file=sys.stderr)
 
     loader = unittest.TestLoader()

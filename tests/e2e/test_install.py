@@ -19,7 +19,7 @@ class Install:
     def __init__(self, target, root, entries, setup="setup"):
         self.target = target
         self.program = place_program(target, root / setup, "plfsetup")
-        write_file(root / setup / "Install.PLF", pkg.build(entries))
+        write_file(root / setup / "Install.PLF", entries if isinstance(entries, bytes) else pkg.build(entries))
         self.folder = root / "app"
         self.folder.mkdir()
 
@@ -180,6 +180,58 @@ class CodePage(unittest.TestCase):
                     self.assertEqual(result.exit_code, 0, result.describe())
                     self.assertEqual([(b.caption, b.text) for b in result.boxes],
                                      [(e2e.CAPTION_WARNING, "Chybí soubor „chybí.txt“ – nic nebylo instalováno.")])
+
+
+    def plf(self, *args):
+        if e2e.plf_tool is None:
+            self.skipTest("the package tool was not given (--plf)")
+        return subprocess.run([str(e2e.plf_tool), *map(str, args)], capture_output=True)
+
+    def test_packed_on_linux_installed_under_the_same_names(self):
+        # A script as Notepad saves it (UTF-8, byte order mark) and files
+        # with Czech names: pack turns both into code page 1250.
+        script = "\ufeff[Files]\nsrc\\" + self.NAME + "=out\\" + self.NAME + "\nsrc\\složka\\čaj.txt=out\\čaj.txt\n"
+        czech = {"LANG": "cs_CZ.UTF-8", "LC_ALL": "cs_CZ.UTF-8"}
+        for target in e2e.targets():
+            with self.subTest(target=target.name), scratch_folder() as root:
+                if isinstance(target, e2e.WineTarget) and not czech_locale():
+                    self.skipTest("no Czech locale (scripts/deps.sh makes it)")
+                write_file(root / "src" / self.NAME, "žluťoučký kůň".encode())
+                write_file(root / "src" / "složka" / "čaj.txt", b"tea")
+                write_file(root / "setup.ini", script.encode())
+                packed = self.plf("pack", root / "p.plf", root / "setup.ini", f"src={root / 'src'}")
+                self.assertEqual(packed.returncode, 0, packed.stderr.decode())
+                self.assertIn("byte order mark", packed.stderr.decode())
+                listed = self.plf("list", root / "p.plf").stdout.decode()
+                self.assertIn("src\\složka\\čaj.txt", listed)
+                install = Install(target, root, (root / "p.plf").read_bytes())
+                result = install.run(env=czech)
+                self.assertEqual((result.exit_code, result.boxes), (0, []), result.describe())
+                self.assertEqual(install.names(), ["out/" + self.NAME, "out/čaj.txt"])
+                self.assertEqual(install.read("out/" + self.NAME), "žluťoučký kůň".encode())
+
+    def test_what_the_code_page_cannot_hold_is_refused(self):
+        with scratch_folder() as root:
+            write_file(root / "es" / "año.txt", b"x")
+            write_file(root / "s.ini", "[Files]\naño.txt=C:\\año.txt\n".encode())
+            write_file(root / "cz.ini", "[Files]\nčaj=C:\\ñ\n".encode())
+            cases = [  # arguments, exit code, what stderr names
+                (["pack", root / "o.plf", root / "s.ini", root / "es"], 1, "año.txt"),
+                (["pack", root / "o.plf", root / "cz.ini"], 1, "line 2, column 9: \"ñ\" has no character in code page 1250"),
+                (["list", root / "ñ.plf"], 2, "\"ñ\", which code page 1250 has no character for"),
+            ]
+            for args, code, named in cases:
+                with self.subTest(args=args[:2]):
+                    r = self.plf(*args)
+                    self.assertEqual(r.returncode, code, r.stderr.decode())
+                    self.assertIn(named, r.stderr.decode())
+                    self.assertFalse((root / "o.plf").exists())
+            # Western European: the same names and text pack, and show again.
+            r = self.plf("pack", "--code-page", "1252", root / "o.plf", root / "s.ini", root / "es")
+            self.assertEqual(r.returncode, 0, r.stderr.decode())
+            self.assertIn(b"a\xf1o.txt", (root / "o.plf").read_bytes())
+            self.assertIn("año.txt", self.plf("list", "--code-page=1252", root / "o.plf").stdout.decode())
+            self.assertNotIn("año.txt", self.plf("list", root / "o.plf").stdout.decode())
 
 
 class PosixNames(unittest.TestCase):
