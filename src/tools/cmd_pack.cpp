@@ -13,6 +13,7 @@
 #include "package/package_writer.h"
 #include "package/records.h"
 #include "runtime/calendar.h"
+#include "runtime/code_page.h"
 #include "runtime/exceptions.h"
 #include "runtime/platform.h"
 #include "tools/atomic_file.h"
@@ -146,6 +147,7 @@ struct PackRequest {
   bool json = false;
   bool progress = false;
   bool force = false;
+  bool skipSpecial = false;
   int progressDelayMs = 0;
   std::string output;
   std::vector<std::string> inputs;  // SCRIPT, then the ENTRY arguments
@@ -179,6 +181,7 @@ int ReadRequest(const ParsedArguments& parsed, const ToolEnvironment& env, PackR
   }
   r->json = parsed.Has("--json");
   r->force = parsed.Has("--force");
+  r->skipSpecial = parsed.Has("--skip-special");
   r->progressDelayMs = env.progressDelayMs;
   r->progress = parsed.Has("--progress") || (env.errIsTerminal && !parsed.Has("--no-progress"));
   if (parsed.Has("--progress") && parsed.Has("--no-progress"))
@@ -206,9 +209,27 @@ std::string NameBelow(const std::string& folder, const std::string& file) {
   return name;
 }
 
+// What a package cannot hold is refused, all of it named at once, or with
+// --skip-special left out and named; a name the code page cannot spell is
+// always refused, since the entry would install under another name.
+int ReportUnstorable(const PackRequest& r, const std::vector<Unstorable>& items, std::ostream& err) {
+  if (items.empty()) return kExitOk;
+  bool refused = false;
+  for (const Unstorable& u : items) {
+    const bool skipped = r.skipSpecial && !u.nameUnspellable;
+    refused = refused || !skipped;
+    err << "plf pack: " << u.shown << ": " << (skipped ? "left out: " : "") << "is " << u.kind
+        << (skipped ? "" : ", which a package cannot hold") << "\n";
+  }
+  if (!refused) return kExitOk;
+  err << "plf pack: nothing written; " << (r.skipSpecial ? "rename or remove what is named above" : "give --skip-special to pack the rest") << "\n";
+  return kExitFailure;
+}
+
 // The entries the arguments ask for, folders expanded; 0 or an exit code.
 // `walked` tells which came from a folder walk, which saw them as files.
 int CollectItems(const PackRequest& r, std::vector<PackItem>* items, std::vector<bool>* walked, std::ostream& err) {
+  std::vector<Unstorable> unstorable;
   items->push_back({"SCRIPT", r.inputs[0], PackedDate()});
   walked->push_back(false);
   for (std::size_t i = 1; i < r.inputs.size(); ++i) {
@@ -222,6 +243,11 @@ int CollectItems(const PackRequest& r, std::vector<PackItem>* items, std::vector
 
     const std::uint32_t attributes = Sys().GetAttributes(path);
     if (attributes == kInvalidAttributes) return Failure(err, "pack", Shown(path) + ": no such file");
+    const std::string kind = UnstorableKind(path);
+    if (!kind.empty() && (attributes & kAttrDirectory) == 0) {  // a link to a folder named here is walked
+      unstorable.push_back({Shown(path), kind, false});
+      continue;
+    }
     if ((attributes & kAttrDirectory) == 0) {
       if (name.empty()) return UsageError(err, "pack", "\"" + arg + "\" gives no entry name");
       items->push_back({name, path, PackedDate()});
@@ -230,7 +256,7 @@ int CollectItems(const PackRequest& r, std::vector<PackItem>* items, std::vector
     }
     std::vector<FolderFile> files;
     std::string problem;
-    if (!ListFilesBelow(path, &files, &problem)) return Failure(err, "pack", Shown(path) + ": " + problem);
+    if (!ListFilesBelow(path, &files, &unstorable, &problem)) return Failure(err, "pack", Shown(path) + ": " + problem);
     // A package made earlier into the same folder is being replaced, not packed.
     const std::string output = NameBelow(path, r.output);
     for (const FolderFile& f : files) {
@@ -239,7 +265,7 @@ int CollectItems(const PackRequest& r, std::vector<PackItem>* items, std::vector
       walked->push_back(true);
     }
   }
-  return kExitOk;
+  return ReportUnstorable(r, unstorable, err);
 }
 
 // Names over 255 bytes, and names given twice (case ignored), are refused
@@ -317,6 +343,8 @@ int Refusal(std::ostream& err, const std::string& problem) {
 // file given as OUTPUT, would otherwise be lost.
 int CheckOutputAndScript(const PackRequest& r, std::ostream& err) {
   const std::uint32_t outputAttributes = Sys().GetAttributes(r.output);
+  const std::string outputKind = UnstorableKind(r.output);
+  if (!outputKind.empty()) return Refusal(err, Shown(r.output) + ": is " + outputKind + ", not a package");
   if (outputAttributes != kInvalidAttributes) {
     if ((outputAttributes & kAttrDirectory) != 0) return Refusal(err, Shown(r.output) + ": is a folder, not a package");
     if (!r.force) {
@@ -328,6 +356,8 @@ int CheckOutputAndScript(const PackRequest& r, std::ostream& err) {
     }
   }
   const std::string& script = r.inputs[0];
+  const std::string scriptKind = UnstorableKind(script);
+  if (!scriptKind.empty()) return Refusal(err, Shown(script) + ": is " + scriptKind + ", not an install script");
   const std::uint32_t scriptAttributes = Sys().GetAttributes(script);
   if (scriptAttributes == kInvalidAttributes || (scriptAttributes & kAttrDirectory) != 0) return kExitOk;
   const FileLook look = Look(script, true);
@@ -337,6 +367,40 @@ int CheckOutputAndScript(const PackRequest& r, std::ostream& err) {
   return kExitOk;
 }
 
+// The script as the installer will read it: in the code page, without a
+// byte order mark (which would hide its first section header). A script
+// that is no UTF-8 is taken as written in the code page already.
+int ScriptText(const std::string& path, std::string* text, std::ostream& err) {
+  const FileHandle h = Sys().OpenFile(path, Access::Read, Share::ReadWrite, Disposition::OpenExisting);
+  if (h == kInvalidHandle) return Failure(err, "pack", Shown(path) + ": cannot be opened: " + LastSystemError());
+  std::string bytes;
+  std::vector<char> piece(65536);
+  std::int32_t n;
+  while ((n = Sys().ReadFile(h, piece.data(), static_cast<std::int32_t>(piece.size()))) > 0)
+    bytes.append(piece.data(), static_cast<std::size_t>(n));
+  const std::string reason = n < 0 ? LastSystemError() : std::string();
+  Sys().CloseFile(h);
+  if (n < 0) return Failure(err, "pack", Shown(path) + ": cannot be read: " + reason);
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    bytes.erase(0, 3);
+    err << "plf pack: " << Shown(path) << ": note: its UTF-8 byte order mark is left out\n";
+  }
+  const int codePage = Sys().AnsiCodePage();
+  std::size_t bad = 0;
+  if (!IsValidUtf8(bytes) || FromUtf8(codePage, bytes, text, &bad)) {
+    if (!IsValidUtf8(bytes)) *text = bytes;
+    return kExitOk;
+  }
+  std::size_t end = bad + 1;
+  while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) ++end;
+  const std::size_t lineStart = bytes.rfind('\n', bad) == std::string::npos ? 0 : bytes.rfind('\n', bad) + 1;
+  const auto line = 1 + std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bad), '\n');
+  return Failure(err, "pack", Shown(path) + ": line " + std::to_string(line) + ", column " +
+                                  std::to_string(bad - lineStart + 1) + ": \"" + bytes.substr(bad, end - bad) +
+                                  "\" has no character in code page " + std::to_string(codePage) +
+                                  " (see --code-page)");
+}
+
 int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
   std::vector<PackItem> items;
   std::vector<bool> walked;
@@ -344,6 +408,11 @@ int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
   if (code != kExitOk) return code;
   code = CollectItems(r, &items, &walked, err);
   if (code == kExitOk) code = CheckNames(items, err);
+  if (code == kExitOk && Sys().GetAttributes(items[0].path) != kInvalidAttributes &&
+      (Sys().GetAttributes(items[0].path) & kAttrDirectory) == 0) {
+    code = ScriptText(items[0].path, &items[0].text, err);
+    items[0].inMemory = true;
+  }
   if (code != kExitOk) return code;
 
   // Packing the old package into the new one is never meant.
@@ -420,7 +489,8 @@ int PackCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   const std::vector<OptionSpec> specs{{"-j", "--jobs", "a count"},   {"-l", "--level", "a level"},
                                       {nullptr, "--date", "a date"}, {nullptr, "--no-date", nullptr},
                                       {nullptr, "--json", nullptr},  {nullptr, "--progress", nullptr},
-                                      {nullptr, "--no-progress", nullptr}, {nullptr, "--force", nullptr}};
+                                      {nullptr, "--no-progress", nullptr}, {nullptr, "--force", nullptr},
+                                      {nullptr, "--skip-special", nullptr}};
   if (!ParseArguments(args, specs, &parsed, &problem)) return UsageError(err, "pack", problem);
   if (parsed.help) {
     out << kPackHelp;

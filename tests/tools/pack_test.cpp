@@ -51,7 +51,6 @@ class PackTree : public ::testing::Test {
   void SetUp() override {
     plf::test::WriteFileBytes(dir / "script.ini", "[Files]\r\n");
     fs::create_directories(dir / "tree/sub/deeper");
-    fs::create_directories(dir / "tree/empty");
     // Sizes around the compressor's buffers, empty files, noise and text.
     const std::size_t sizes[] = {0, 1, 100, 65535, 65536, 65537, 262144, 262145, 300000, 3000};
     for (unsigned i = 0; i < 30; ++i) {
