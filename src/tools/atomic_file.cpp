@@ -140,7 +140,7 @@ FileHandle AtomicFile::Handle() const { return open_ ? stream_->Handle() : kInva
 
 const std::string& AtomicFile::WriteFailure() const { return stream_->Failure(); }
 
-void AtomicFile::Commit() {
+void AtomicFile::Close() {
   if (!open_) throw Exception(Shown(target_) + ": the file was already closed");
   if (!stream_->Failure().empty()) {
     const std::string reason = stream_->Failure();
@@ -160,6 +160,11 @@ void AtomicFile::Commit() {
     Discard();
     throw Exception(Shown(target_) + ": closing failed: " + reason);
   }
+}
+
+void AtomicFile::Commit() {
+  if (open_) Close();
+  if (temporary_.empty()) throw Exception(Shown(target_) + ": the file was already committed or discarded");
   if (!atomic_os::RenameOver(temporary_, target_)) {
     const std::string reason = LastSystemError();
     Discard();

@@ -41,9 +41,13 @@ class AtomicFile {
   // The system's reason for the first write that failed; empty when none did.
   const std::string& WriteFailure() const;
 
-  // Brings the data to stable storage, closes the file and renames it over
-  // the target. On failure the temporary file is removed, the target is left
-  // as it was, and Exception is raised.
+  // Brings the data to stable storage and closes the file; it may then be
+  // read under TemporaryPath() before Commit puts it in place. On failure
+  // the temporary file is removed and Exception is raised.
+  void Close();
+  // Closes the file if still open and renames it over the target. On
+  // failure the temporary file is removed, the target is left as it was,
+  // and Exception is raised.
   void Commit();
   // Closes and removes the temporary file.
   void Discard() noexcept;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "package/package_writer.h"
+#include "package/preload_reader.h"
 #include "package/records.h"
 #include "runtime/calendar.h"
 #include "runtime/code_page.h"
@@ -22,6 +23,7 @@
 #include "tools/file_date.h"
 #include "tools/folder_walk.h"
 #include "tools/parallel_pack.h"
+#include "tools/script_lint.h"
 
 namespace plf::tools {
 
@@ -51,6 +53,9 @@ constexpr const char kPackHelp[] =
     "      --progress         show a progress line even when not on a terminal\n"
     "      --no-progress      never show a progress line\n"
     "      --force            replace OUTPUT even when it is not a package\n"
+    "      --skip-special     leave out, and name, what a package cannot hold\n"
+    "      --no-check         pack even when \"plf check\" finds errors\n"
+    "      --code-page N      the package's code page (default 1250)\n"
     "  -h, --help             show this help\n"
     "  --                     end of options\n"
     "\n"
@@ -62,7 +67,15 @@ constexpr const char kPackHelp[] =
     "old file only when complete: a failed or interrupted pack leaves the old\n"
     "package as it was. An existing OUTPUT that is not a package is refused\n"
     "unless --force is given, and so is a SCRIPT that is a package or holds\n"
-    "NUL bytes (exit code 2).\n";
+    "NUL bytes (exit code 2).\n"
+    "\n"
+    "File names, and a SCRIPT in UTF-8, are turned into the code page (a\n"
+    "SCRIPT that is no UTF-8 is taken as written in it; a byte order mark is\n"
+    "left out); a character it has none for is refused with its file, line\n"
+    "and column. Pipes, sockets, devices, dangling links, links to folders\n"
+    "found in a folder and empty folders are refused, all named, unless\n"
+    "--skip-special is given. The script is checked as \"plf check\" checks\n"
+    "it against the new package; errors leave the old package in place.\n";
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
@@ -148,6 +161,7 @@ struct PackRequest {
   bool progress = false;
   bool force = false;
   bool skipSpecial = false;
+  bool noCheck = false;
   int progressDelayMs = 0;
   std::string output;
   std::vector<std::string> inputs;  // SCRIPT, then the ENTRY arguments
@@ -182,6 +196,7 @@ int ReadRequest(const ParsedArguments& parsed, const ToolEnvironment& env, PackR
   r->json = parsed.Has("--json");
   r->force = parsed.Has("--force");
   r->skipSpecial = parsed.Has("--skip-special");
+  r->noCheck = parsed.Has("--no-check");
   r->progressDelayMs = env.progressDelayMs;
   r->progress = parsed.Has("--progress") || (env.errIsTerminal && !parsed.Has("--no-progress"));
   if (parsed.Has("--progress") && parsed.Has("--no-progress"))
@@ -401,6 +416,41 @@ int ScriptText(const std::string& path, std::string* text, std::ostream& err) {
                                   " (see --code-page)");
 }
 
+// The checks of "plf check", run on the package as written, before it
+// replaces anything: a script with errors would install less than it says.
+// Errors and warnings are shown; only errors stop the pack.
+bool ScriptPassesCheck(const std::string& packagePath, const PackItem& script, std::ostream& err) {
+  LintInput input;
+  input.scriptText = script.text;
+  std::vector<Finding> findings;
+  {
+    const TPreLoadReader reader(packagePath);  // closed before the rename
+    input.package = &reader;
+    input.scriptIndex = reader.FindEntry("SCRIPT");
+    findings = LintScript(input);
+  }
+  // A tree of thousands of files no line installs would bury the errors.
+  constexpr std::size_t kMostShown = 10;
+  std::stable_partition(findings.begin(), findings.end(), [](const Finding& f) { return f.severity == Severity::Error; });
+  bool errors = false;
+  std::size_t shown = 0, more = 0;
+  for (const Finding& f : findings) {
+    if (f.severity == Severity::Note) continue;
+    errors = errors || f.severity == Severity::Error;
+    if (shown == kMostShown) {
+      ++more;
+      continue;
+    }
+    ++shown;
+    err << "plf pack: " << Shown(script.path);
+    if (f.line > 0) err << ":" << f.line;
+    err << ": " << SeverityName(f.severity) << ": " << f.message << "\n";
+  }
+  if (more > 0) err << "plf pack: and " << more << " more (plf check lists them all)\n";
+  if (errors) err << "plf pack: nothing written: the script has errors (--no-check packs it all the same)\n";
+  return !errors;
+}
+
 int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
   std::vector<PackItem> items;
   std::vector<bool> walked;
@@ -454,6 +504,11 @@ int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
     };
     PackFiles(writer, items, options);
     writer.Finish();
+    file->Close();
+    if (!r.noCheck && !ScriptPassesCheck(file->TemporaryPath(), items[0], err)) {
+      progress.Clear();
+      return kExitFailure;  // the temporary package goes with `file`
+    }
     file->Commit();
     packageBytes = kFileHeaderSize + kDirHeaderSize;
     for (const TPreLoadEntry& e : writer.Entries()) packageBytes += std::int64_t{e.compressedSize} + 4 + e.length;
@@ -490,7 +545,7 @@ int PackCommand(const std::vector<std::string>& args, std::ostream& out, std::os
                                       {nullptr, "--date", "a date"}, {nullptr, "--no-date", nullptr},
                                       {nullptr, "--json", nullptr},  {nullptr, "--progress", nullptr},
                                       {nullptr, "--no-progress", nullptr}, {nullptr, "--force", nullptr},
-                                      {nullptr, "--skip-special", nullptr}};
+                                      {nullptr, "--skip-special", nullptr}, {nullptr, "--no-check", nullptr}};
   if (!ParseArguments(args, specs, &parsed, &problem)) return UsageError(err, "pack", problem);
   if (parsed.help) {
     out << kPackHelp;

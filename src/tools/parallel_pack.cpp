@@ -65,7 +65,7 @@ class Compressor {
     }
     const FileHandle h = Sys().OpenFile(item.path, Access::Read, Share::Read, Disposition::OpenExisting);
     if (h == kInvalidHandle) {
-      *error = Quoted(item.path) + " cannot be opened";
+      *error = Quoted(item.path) + " cannot be opened: " + LastSystemError();
       return false;
     }
     const bool ok = Run(
@@ -90,7 +90,7 @@ class Compressor {
     while (flush != Z_FINISH) {
       const std::int32_t n = read(in_.data(), in_.size());
       if (n < 0) {
-        *error = Quoted(path) + " cannot be read";
+        *error = Quoted(path) + " cannot be read: " + LastSystemError();
         return false;
       }
       total += n;

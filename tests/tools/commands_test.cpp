@@ -41,8 +41,24 @@ class PackTool : public ::testing::Test {
   plf::test::TempDir dir;
 };
 
+// Pack checks the script as check does, against the package it has just
+// written: errors keep the old package, warnings are only shown.
+TEST_F(PackTool, RunsTheChecksOfCheckBeforeReplacingAnything) {
+  const std::string out = dir / "Install.PLF";
+  test::WritePackage(out, {{"SCRIPT", "[Files]\r\n"}});
+  const std::string old = plf::test::ReadFileBytes(out);
+  const Result refused = Tool({"pack", out, dir / "script.ini", "A.TXT " + std::string("=") + (dir / "a.txt")});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("script.ini:2: error: "), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("--no-check"), std::string::npos) << refused.err;
+  EXPECT_EQ(plf::test::ReadFileBytes(out), old);
+  EXPECT_EQ(Tool({"pack", "--no-check", out, dir / "script.ini"}).code, 0);
+  EXPECT_NE(plf::test::ReadFileBytes(out), old);
+}
+
 TEST_F(PackTool, PacksWhatListShows) {
   const std::string out = dir / "Install.PLF";
+  plf::test::WriteFileBytes(dir / "script.ini", "[Files]\r\na.txt=C:\\a.txt\r\ndata=C:\\data\r\n");
   const Result r = Tool({"pack", "-l", "9", "--date", "2000-07-15", out, dir / "script.ini", dir / "a.txt",
                          "data=" + (dir / "b.bin")});
   ASSERT_EQ(r.code, 0) << r.err;
@@ -208,7 +224,7 @@ TEST_F(PackTool, RefusesToDestroyWhatIsNotAPackage) {
       {{"pack", "--force", dir / "new.plf", dir / "binary.ini"}, 2, dir / "binary.ini" + ": holds NUL bytes"},
       {{"pack", dir / "tree", s}, 2, dir / "tree" + ": is a folder, not a package"},
       {{"pack", pkg, s, dir / "a.txt"}, 0, ""},
-      {{"pack", dir / "empty.plf", s}, 0, ""},
+      {{"pack", dir / "empty.plf", s, dir / "a.txt"}, 0, ""},
   };
   for (const Case& c : cases) {
     const test::Tree before = test::Snapshot(dir.Path());
