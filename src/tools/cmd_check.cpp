@@ -29,7 +29,10 @@ constexpr const char kCheckHelp[] =
     "lookup never finds (indented, blank before \"=\"), indented [Verify]\n"
     "tests, unknown sections and keys, section headers no lookup matches, a\n"
     "TimeStamp that does not parse, a Rename pattern without \"*\", two lines\n"
-    "for one target, entries dated outside what the installer can stamp.\n"
+    "for one target, entries dated outside what the installer can stamp,\n"
+    "text and entry names in UTF-8 (the installer reads code page 1250), a\n"
+    "target holding a character Windows refuses (< > \" | ? * : or a control\n"
+    "character) or a name ending in a dot or blank.\n"
     "Without a package the entries are not checked.\n"
     "\n"
     "Each finding: line, severity (error, warning, note), one sentence.\n"
@@ -37,9 +40,12 @@ constexpr const char kCheckHelp[] =
     "Options:\n"
     "      --script SCRIPT  check this script file instead of the package's\n"
     "      --json           print the findings as JSON\n"
+    "      --strict         count warnings as errors for the exit code\n"
     "  -h, --help           show this help\n"
     "\n"
-    "Exit code 1 when there is an error.\n";
+    "Exit code 0 when there are only warnings and notes, or no findings; 1 when\n"
+    "there is an error (with --strict, a warning too) or the package or script\n"
+    "cannot be read; 2 for a usage error.\n";
 
 constexpr std::uint16_t kReadShared = 0x20;
 
@@ -98,7 +104,7 @@ void Print(const std::string& subject, const std::vector<Finding>& findings, boo
 int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   ParsedArguments parsed;
   std::string problem;
-  if (!ParseArguments(args, {{nullptr, "--script", "a script file"}, {nullptr, "--json", nullptr}}, &parsed,
+  if (!ParseArguments(args, {{nullptr, "--script", "a script file"}, {nullptr, "--json", nullptr}, {nullptr, "--strict", nullptr}}, &parsed,
                       &problem))
     return UsageError(err, "check", problem);
   if (parsed.help) {
@@ -162,10 +168,17 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
   }
 
   Print(subject, findings, parsed.Has("--json"), scriptFile, package, out);
-  int errors = 0;
-  for (const Finding& f : findings) errors += f.severity == Severity::Error ? 1 : 0;
-  if (errors > 0) err << "plf check: " << subject << ": " << errors << (errors == 1 ? " error\n" : " errors\n");
-  return errors > 0 ? kExitFailure : kExitOk;
+  int errors = 0, warnings = 0;
+  for (const Finding& f : findings) {
+    errors += f.severity == Severity::Error ? 1 : 0;
+    warnings += f.severity == Severity::Warning ? 1 : 0;
+  }
+  const bool strict = parsed.Has("--strict") && warnings > 0;
+  if (errors == 0 && !strict) return kExitOk;
+  err << "plf check: " << subject << ": " << errors << (errors == 1 ? " error" : " errors");
+  if (strict) err << ", " << warnings << (warnings == 1 ? " warning" : " warnings") << " (--strict)";
+  err << "\n";
+  return kExitFailure;
 }
 
 }  // namespace plf::tools

@@ -9,6 +9,7 @@
 #include "driver/file_stamp.h"
 #include "driver/time_rule.h"
 #include "package/preload_reader.h"
+#include "runtime/code_page.h"
 #include "runtime/platform.h"
 #include "streams/replace_stream.h"
 #include "text/ini_string_list.h"
@@ -55,6 +56,56 @@ std::vector<Line> SplitLines(const std::string& text, std::size_t base) {
 
 std::string Quote(const std::string& ansi) { return "'" + Shown(ansi) + "'"; }
 
+// Text that an editor saved in UTF-8: 1250 text is seldom valid UTF-8 over a
+// whole line.
+bool LooksLikeUtf8(const std::string& s) {
+  return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) &&
+         IsValidUtf8(s);
+}
+
+// Quoted as the installer shows the bytes, whatever code page the tool is
+// in; control characters (the bytes 1250 leaves undefined among them, which
+// UTF-8 sequences are full of) as \xNN.
+std::string QuoteAsInstallerShows(const std::string& ansi) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string shown = "'";
+  for (const char c : ansi) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    const std::string utf8 = ToUtf8(kDefaultCodePage, std::string_view(&c, 1));
+    const bool control = u < 0x20 || u == 0x7F || (static_cast<unsigned char>(utf8[0]) == 0xC2 &&
+                                                   static_cast<unsigned char>(utf8[1]) < 0xA0);
+    shown += control ? std::string{'\\', 'x', kHex[u >> 4], kHex[u & 15]} : utf8;
+  }
+  return shown + "'";
+}
+
+// The word of the line that first holds such bytes, enough to recognise it.
+std::string FirstUtf8Word(const std::string& s) {
+  const char* stops = " \t=\\/";
+  const std::size_t at = static_cast<std::size_t>(
+      std::find_if(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) - s.begin());
+  const std::size_t before = s.find_last_of(stops, at);
+  const std::size_t start = before == std::string::npos ? 0 : before + 1;
+  return s.substr(start, s.find_first_of(stops, at) - start);
+}
+
+// Windows refuses these in a name, and a colon other than a drive's; 0 when
+// the path has none.
+char ForbiddenCharacter(const std::string& target) {
+  // "\\?\" and "\\.\" open a path as it stands; the "?" is no name's.
+  const bool prefixed = target.size() >= 4 && target.compare(0, 2, "\\\\") == 0 && (target[2] == '?' || target[2] == '.') &&
+                        target[3] == '\\';
+  const std::string path = prefixed ? target.substr(4) : target;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool drive = i == 1 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    if ((u >= 1 && u < 0x20) || std::string("<>\"|?*").find(c) != std::string::npos || (c == ':' && !drive))
+      return c;
+  }
+  return 0;
+}
+
 // Windows names: "/" and "\" alike, letter case and trailing dots and
 // blanks not counted.
 std::string TargetKey(const std::string& target) {
@@ -95,6 +146,7 @@ class Linter {
 
   std::vector<Finding> Run() {
     CheckText();
+    CheckUtf8Lines();
     FindKnownBlocks();
     CheckHeaders();
     if (found_[kVerify] >= 0) CheckVerify();
@@ -166,6 +218,16 @@ class Linter {
             "this text stands before the first section header, and the installer ignores it");
         break;
       }
+    }
+  }
+
+  void CheckUtf8Lines() {
+    for (Line l : SplitLines(text_.substr(0, lines_.End()), 0)) {
+      if (l.offset == 0 && l.text.compare(0, 3, "\xEF\xBB\xBF") == 0) l.text.erase(0, 3);  // reported as utf8-bom
+      if (LooksLikeUtf8(l.text))
+        Add(LineOf(l.offset), Severity::Error, "utf8-text",
+            "text in UTF-8: the installer reads code page 1250 and shows " +
+                QuoteAsInstallerShows(FirstUtf8Word(l.text)) + "; pack the script with plf pack, which converts it");
     }
   }
 
@@ -480,6 +542,11 @@ class Linter {
           "installer with an error");
       return;
     }
+    if (const char c = ForbiddenCharacter(target))
+      Add(line, Severity::Error, "forbidden-character",
+          "the target " + Quote(target) + " holds " + Quote(std::string(1, c)) +
+              ", which Windows does not allow in a name");
+    CheckNameEnds(line, target);
     if (HasBlankEnds(target))
       Add(line, Severity::Warning, "path-blanks",
           "the target path " + Quote(target) + " has blanks at its ends, which belong to the path");
@@ -494,10 +561,32 @@ class Linter {
               " installs to the same target, and this line's file replaces that one");
   }
 
+  // Windows drops a dot or blank that ends a name, so the file lands where
+  // the script does not say. A blank ending the whole target is path-blanks.
+  void CheckNameEnds(int line, const std::string& target) {
+    std::size_t start = 0;
+    while (start <= target.size()) {
+      const std::size_t end = std::min(target.find_first_of("\\/", start), target.size());
+      const std::string part = target.substr(start, end - start);
+      start = end + 1;
+      if (part.empty() || part == "." || part == ".." || (part.back() != '.' && part.back() != ' ')) continue;
+      if (end == target.size() && part.back() == ' ') return;
+      Add(line, Severity::Warning, "trailing-dot-or-blank",
+          "the name " + Quote(part) + " in the target " + Quote(target) + " ends in a " +
+              (part.back() == '.' ? "dot" : "blank") + ", which Windows drops without a word");
+      return;
+    }
+  }
+
   void CheckEntries() {
     const TPreLoadReader& package = *in_.package;
     for (int i = 0; i < package.EntryCount(); ++i) {
       const std::string& name = package.EntryName(i);
+      if (LooksLikeUtf8(name))  // valid UTF-8: the message shows the name as it is meant
+        Add(0, Severity::Error, "utf8-name",
+            "the entry name '" + name + "' is in UTF-8, and the installer reads it in code page 1250 as " +
+                QuoteAsInstallerShows(name) + ": a [Files] line in code page 1250 does not find it; pack the "
+                "files with plf pack, which converts names");
       const int first = package.FindEntry(name);
       if (first != i) {
         Add(0, Severity::Warning, "entry-shadowed",

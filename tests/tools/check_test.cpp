@@ -48,7 +48,9 @@ class CheckScript : public ::testing::Test {
                                  {"dup", "d", y2000},
                                  {"DUP", "D", y2000},
                                  {"unused", "u", y2000},
-                                 {"future", "f", test::Date(2100, 1, 1)}});
+                                 {"future", "f", test::Date(2100, 1, 1)},
+                                 {"p\xC5\x99\xC3\xADli\xC5\xA1.txt", "u", y2000},
+                                 {"p\xF8\xEDli\x9A.txt", "c", y2000}});
   }
 
   std::vector<Finding> Lint(const std::string& text, bool withPackage) {
@@ -107,12 +109,76 @@ TEST_F(CheckScript, SectionHeadersThatNoLookupMatches) {
   }
 }
 
-TEST_F(CheckScript, AByteOrderMarkIsAnErrorNotTextBeforeTheSections) {
-  const std::vector<Finding> findings = Lint("\xEF\xBB\xBF[Verify]\r\nFile=C:\\x\r\n[Files]\r\n", false);
-  ASSERT_FALSE(findings.empty());
-  EXPECT_EQ(findings[0].code, "utf8-bom");
-  EXPECT_EQ(findings[0].severity, Severity::Error);
-  for (const Finding& f : findings) EXPECT_NE(f.code, "text-before-sections");
+// "příliš" in UTF-8 and in code page 1250.
+const std::string kUtf8Word = "p\xC5\x99\xC3\xADli\xC5\xA1";
+const std::string k1250Word = "p\xF8\xEDli\x9A";
+
+TEST_F(CheckScript, TextInUtf8IsAnErrorOnceALineButCodePage1250TextIsNot) {
+  struct Case {
+    std::string text;
+    Found expected;
+    std::string shows;  // in the message of the first finding, when given
+  };
+  const Case cases[] = {
+      {"[Files]\r\napp.exe=C:\\App\\" + kUtf8Word + ".txt\r\n", {{2, "utf8-text"}},
+       "the installer reads code page 1250 and shows 'pĹ™Ă­liĹˇ.txt'"},
+      {"[Verify]\nMessage=Je to " + kUtf8Word + " " + kUtf8Word + "\n[Files]\n", {{2, "utf8-text"}}, ""},
+      {"[Files]\na=C:\\\xC3\x81" "da\n", {{2, "utf8-text"}}, "shows '\xC4\x82\\x81da'"},  // 0x81: none in 1250
+      {"[Files]\r\napp.exe=C:\\App\\" + k1250Word + ".txt\r\n", {}, ""},
+      {"[Files]\r\napp.exe=C:\\" + kUtf8Word + "\\" + k1250Word + "\r\n", {}, ""},  // not UTF-8 throughout
+      {"\xEF\xBB\xBF[Verify]\r\nFile=C:\\x\r\n[Files]\r\n", {{1, "utf8-bom"}}, ""},
+      {"\xEF\xBB\xBF[Verify]\r\nMessage=" + kUtf8Word + "\r\n[Files]\r\n", {{1, "utf8-bom"}, {2, "utf8-text"}}, ""},
+      {std::string("[Files]\r\na=C:\\a\r\n\0", 18) + kUtf8Word, {{3, "nul-byte"}}, ""},  // never read
+  };
+  for (const Case& c : cases) {
+    const std::vector<Finding> findings = Lint(c.text, false);
+    EXPECT_EQ(Codes(findings, true), c.expected) << c.text;
+    if (!c.shows.empty() && !findings.empty()) {
+      EXPECT_NE(findings[0].message.find(c.shows), std::string::npos) << findings[0].message;
+    }
+    for (const Finding& f : findings) {
+      if (f.code.compare(0, 4, "utf8") == 0) {
+        EXPECT_EQ(f.severity, Severity::Error) << f.code;
+      }
+    }
+  }
+}
+
+TEST_F(CheckScript, TargetNamesThatWindowsRefusesOrChanges) {
+  struct Case {
+    std::string target;
+    std::vector<std::string> expected;
+  };
+  std::vector<Case> cases = {
+      {"C:\\App\\a:b", {"forbidden-character"}},
+      {"\\\\?\\C:\\App\\a.txt", {}},
+      {"C:a.txt", {}},
+      {"1:\\a", {"forbidden-character", "target-relative"}},
+      {"\\\\server\\share\\a.txt", {}},
+      {"C:\\App\\" + k1250Word + ".txt", {}},
+      {"C:\\App.\\a.txt", {"trailing-dot-or-blank"}},
+      {"C:/App /a.txt", {"trailing-dot-or-blank"}},
+      {"C:\\App\\a.", {"trailing-dot-or-blank"}},
+      {"C:\\App\\..\\a.txt", {}},
+      {".\\a.txt", {"target-relative"}},
+      {"C:\\App\\a ", {"path-blanks"}},
+  };
+  for (const char c : std::string("<>\"|?*\x01\t\x1F"))
+    cases.push_back({std::string("C:\\App\\a") + c + "b", {"forbidden-character"}});
+  for (const Case& c : cases) {
+    std::vector<std::string> codes;
+    // a next line, as the section's ends are trimmed
+    for (const Finding& f : Lint("[Files]\r\napp.exe=" + c.target + "\r\nx=C:\\x\r\n", false))
+      codes.push_back(f.code);
+    std::sort(codes.begin(), codes.end());
+    EXPECT_EQ(codes, c.expected) << c.target;
+  }
+  const std::vector<Finding> pipe = Lint("[Files]\r\napp.exe=C:\\App\\a|b.txt\r\n", false);
+  ASSERT_EQ(pipe.size(), 1u);
+  EXPECT_EQ(pipe[0].message, "the target 'C:\\App\\a|b.txt' holds '|', which Windows does not allow in a name");
+  const std::vector<Finding> control = Lint("[Files]\r\napp.exe=C:\\a\x01" "b\r\nx=C:\\x\r\n", false);
+  ASSERT_EQ(control.size(), 1u);
+  EXPECT_NE(control[0].message.find("holds '\\x01'"), std::string::npos) << control[0].message;
 }
 
 TEST_F(CheckScript, FilesLinesAgainstThePackage) {
@@ -156,7 +222,13 @@ TEST_F(CheckScript, EntriesThatNoLineInstallsOrThatAreNeverFound) {
   EXPECT_EQ(packageLevel, (std::vector<std::string>{"entry-shadowed 'DUP' is never found: entry 6 has the same name, letter case ignored",
                                                     "entry-unused 'dup'", "entry-unused 'future'",
                                                     "entry-unused 'lib\\x.dll'", "entry-unused 'nodate'",
-                                                    "entry-unused 'old'", "entry-unused 'tail '", "entry-unused 'unused'"}));
+                                                    "entry-unused 'old'", "entry-unused 'pĹ™Ă­liĹˇ.txt'",
+                                                    "entry-unused 'příliš.txt'", "entry-unused 'tail '",
+                                                    "entry-unused 'unused'",
+                                                    "utf8-name 'příliš.txt' is in UTF-8, and the installer reads it in "
+                                                    "code page 1250 as 'pĹ™Ă­liĹˇ.txt': a [Files] line in code page "
+                                                    "1250 does not find it; pack the files with plf pack, which "
+                                                    "converts names"}));
 }
 
 TEST_F(CheckScript, VerifyTestsAndOptionValues) {
@@ -213,7 +285,8 @@ TEST(ScriptBlocksTest, SameBlocksAsTheSectionListAndTheRightLineNumbers) {
 
 TEST_F(CheckScript, CommandExitCodesAndJson) {
   plf::test::WriteFileBytes(dir / "clean.ini", "[Files]\r\napp.exe=C:\\App\\app.exe\r\n");
-  plf::test::WriteFileBytes(dir / "warn.ini", "[Files]\r\napp.exe=C:\\App\\app.exe\r\n[Extra]\r\n");
+  plf::test::WriteFileBytes(dir / "warn.ini", "[Files]\r\napp.exe=C:\\App.\\app.exe\r\n");
+  plf::test::WriteFileBytes(dir / "forbidden.ini", "[Files]\r\napp.exe=C:\\App\\a|b\r\n");
   plf::test::WriteFileBytes(dir / "bad.ini", "[Files]\r\nmissing=C:\\m\r\n");
   test::WritePackage(dir / "noscript.plf", {{"app.exe", "x"}});
   test::WritePackage(dir / "good.plf", {{"SCRIPT", "[Files]\r\napp.exe=C:\\App\\app.exe\r\n"}, {"app.exe", "x", test::Date(2000, 1, 1)}});
@@ -221,8 +294,23 @@ TEST_F(CheckScript, CommandExitCodesAndJson) {
   const test::Result clean = Tool({"check", dir / "good.plf"});
   EXPECT_EQ(clean.code, 0) << clean.out;
   EXPECT_EQ(clean.out, dir / "good.plf" + " (SCRIPT): no findings\n");
-  EXPECT_EQ(Tool({"check", "--script", dir / "clean.ini"}).code, 0);
-  EXPECT_EQ(Tool({"check", "--script", dir / "warn.ini"}).code, 0) << "warnings alone pass";
+  const std::pair<std::vector<std::string>, int> exits[] = {
+      {{"check", "--script", dir / "clean.ini"}, 0},
+      {{"check", "--strict", "--script", dir / "clean.ini"}, 0},
+      {{"check", "--script", dir / "warn.ini"}, 0},
+      {{"check", "--strict", "--script", dir / "warn.ini"}, 1},
+      {{"check", "--script", dir / "forbidden.ini"}, 1},
+      {{"check"}, 2},
+      {{"check", "--script"}, 2},
+      {{"check", "a", "b"}, 2},
+      {{"check", "--strict=yes", "--script", dir / "clean.ini"}, 2},
+  };
+  for (const auto& e : exits) {
+    const test::Result r = Tool(e.first);
+    EXPECT_EQ(r.code, e.second) << Join(e.first, " ") << "\n" << r.out << r.err;
+  }
+  EXPECT_NE(Tool({"check", "--strict", "--script", dir / "warn.ini"}).err.find("0 errors, 1 warning (--strict)"),
+            std::string::npos);
 
   const test::Result bad = Tool({"check", "--script", dir / "bad.ini", dir / "good.plf"});
   EXPECT_EQ(bad.code, 1);
@@ -240,9 +328,6 @@ TEST_F(CheckScript, CommandExitCodesAndJson) {
       << json.out;
   EXPECT_NE(json.out.find("\"errors\":1,\"warnings\":0,\"notes\":0}"), std::string::npos) << json.out;
 
-  EXPECT_EQ(Tool({"check"}).code, 2);
-  EXPECT_EQ(Tool({"check", "--script"}).code, 2);
-  EXPECT_EQ(Tool({"check", "a", "b"}).code, 2);
   const test::Result missing = Tool({"check", "--script", dir / "none.ini"});
   EXPECT_EQ(missing.code, 1);
   EXPECT_NE(missing.err.find(dir / "none.ini"), std::string::npos) << missing.err;
