@@ -20,6 +20,7 @@
 #include "tools/atomic_file.h"
 #include "tools/cli.h"
 #include "tools/commands.h"
+#include "tools/delta.h"
 #include "tools/file_date.h"
 #include "tools/folder_walk.h"
 #include "tools/parallel_pack.h"
@@ -56,6 +57,7 @@ constexpr const char kPackHelp[] =
     "      --skip-special     leave out, and name, what a package cannot hold\n"
     "      --no-check         pack even when \"plf check\" finds errors\n"
     "      --code-page N      the package's code page (default 1250)\n"
+    "      --delta-from OLD   an update for machines that have the package OLD\n"
     "  -h, --help             show this help\n"
     "  --                     end of options\n"
     "\n"
@@ -75,7 +77,14 @@ constexpr const char kPackHelp[] =
     "and column. Pipes, sockets, devices, dangling links, links to folders\n"
     "found in a folder and empty folders are refused, all named, unless\n"
     "--skip-special is given. The script is checked as \"plf check\" checks\n"
-    "it against the new package; errors leave the old package in place.\n";
+    "it against the new package; errors leave the old package in place.\n"
+    "\n"
+    "With --delta-from OLD only the entries whose content differs from OLD's\n"
+    "entry of the same name, or that OLD lacks, are packed, and the script\n"
+    "keeps [Verify] and [Options] as given but only the [Files] lines of the\n"
+    "entries packed. A line whose entry is unchanged but which OLD does not\n"
+    "install to the same target, or whose target another line writes too,\n"
+    "cannot be left out: then nothing is packed and the line is named.\n";
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
@@ -162,6 +171,7 @@ struct PackRequest {
   bool force = false;
   bool skipSpecial = false;
   bool noCheck = false;
+  std::string deltaFrom;  // the release the update is for; empty: a full package
   int progressDelayMs = 0;
   std::string output;
   std::vector<std::string> inputs;  // SCRIPT, then the ENTRY arguments
@@ -197,6 +207,8 @@ int ReadRequest(const ParsedArguments& parsed, const ToolEnvironment& env, PackR
   r->force = parsed.Has("--force");
   r->skipSpecial = parsed.Has("--skip-special");
   r->noCheck = parsed.Has("--no-check");
+  r->deltaFrom = parsed.Value("--delta-from");
+  if (parsed.Has("--delta-from") && r->deltaFrom.empty()) return UsageError(err, "pack", "--delta-from names no package");
   r->progressDelayMs = env.progressDelayMs;
   r->progress = parsed.Has("--progress") || (env.errIsTerminal && !parsed.Has("--no-progress"));
   if (parsed.Has("--progress") && parsed.Has("--no-progress"))
@@ -451,6 +463,35 @@ bool ScriptPassesCheck(const std::string& packagePath, const PackItem& script, s
   return !errors;
 }
 
+// An update package: the entries unchanged since --delta-from's package go,
+// with the [Files] lines that install them.
+int LeaveOutUnchanged(const PackRequest& r, std::vector<PackItem>* items, std::vector<std::string>* leftOut,
+                      std::size_t* linesLeftOut, std::ostream& err) {
+  const std::string whyNot = PackageOpenProblem(r.deltaFrom);
+  if (!whyNot.empty()) return Failure(err, "pack", Shown(r.deltaFrom) + ": " + whyNot);
+  if ((*items)[0].inMemory == false) return Failure(err, "pack", Shown((*items)[0].path) + ": no such file");
+  DeltaPlan plan;
+  try {
+    TPreLoadReader old(r.deltaFrom);  // closed before anything is renamed
+    plan = PlanDelta(old, *items);
+  } catch (const Exception& e) {
+    return Failure(err, "pack", Shown(r.deltaFrom) + ": " + PackageReadProblem(e.Message()));
+  }
+  if (!plan.refusal.empty())
+    return Failure(err, "pack", Shown((*items)[0].path) + ": " + plan.refusal + "; nothing written");
+  std::vector<PackItem> kept;
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    if (plan.leftOut[i])
+      leftOut->push_back((*items)[i].name);
+    else
+      kept.push_back((*items)[i]);
+  }
+  kept[0].text = plan.script;
+  *items = std::move(kept);
+  *linesLeftOut = plan.linesLeftOut;
+  return kExitOk;
+}
+
 int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
   std::vector<PackItem> items;
   std::vector<bool> walked;
@@ -487,6 +528,13 @@ int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
         return Failure(err, "pack", Shown(item.path) + ": its modification date " + DateText(d.year, d.month, d.day) +
                                         " cannot be stored (years 1872 to 2127); use --date or --no-date");
     }
+  }
+
+  std::vector<std::string> leftOut;
+  std::size_t linesLeftOut = 0;
+  if (!r.deltaFrom.empty()) {
+    code = LeaveOutUnchanged(r, &items, &leftOut, &linesLeftOut, err);
+    if (code != kExitOk) return code;
   }
 
   ProgressLine progress(err, r.progress, r.progressDelayMs);
@@ -527,10 +575,24 @@ int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
     JsonWriter j(out);
     j.BeginObject().Field("package", Sys().AnsiToUtf8(r.output)).Field("entries", static_cast<std::int64_t>(items.size()));
     j.Field("input_bytes", inputBytes).Field("package_bytes", packageBytes).Field("jobs", static_cast<std::int64_t>(r.jobs));
+    if (!r.deltaFrom.empty()) {
+      j.Key("delta").BeginObject().Field("from", Sys().AnsiToUtf8(r.deltaFrom)).Key("left_out").BeginArray();
+      for (const std::string& name : leftOut) j.String(Sys().AnsiToUtf8(name));
+      j.EndArray().Field("files_lines_left_out", static_cast<std::int64_t>(linesLeftOut)).EndObject();
+    }
     j.EndObject();
   } else {
     out << Shown(r.output) << ": " << items.size() << (items.size() == 1 ? " entry, " : " entries, ") << packageBytes
         << " bytes from " << inputBytes << "\n";
+    if (!r.deltaFrom.empty()) {
+      // Names are listed up to a screenful; --json lists them all.
+      constexpr std::size_t kMostListed = 10;
+      out << "update for " << Shown(r.deltaFrom) << ": " << leftOut.size() << " unchanged "
+          << (leftOut.size() == 1 ? "entry" : "entries") << " and " << linesLeftOut << " [Files] "
+          << (linesLeftOut == 1 ? "line" : "lines") << " left out\n";
+      for (std::size_t i = 0; i < leftOut.size() && i < kMostListed; ++i) out << "  left out  " << Shown(leftOut[i]) << "\n";
+      if (leftOut.size() > kMostListed) out << "  and " << leftOut.size() - kMostListed << " more\n";
+    }
   }
   return kExitOk;
 }
@@ -545,7 +607,8 @@ int PackCommand(const std::vector<std::string>& args, std::ostream& out, std::os
                                       {nullptr, "--date", "a date"}, {nullptr, "--no-date", nullptr},
                                       {nullptr, "--json", nullptr},  {nullptr, "--progress", nullptr},
                                       {nullptr, "--no-progress", nullptr}, {nullptr, "--force", nullptr},
-                                      {nullptr, "--skip-special", nullptr}, {nullptr, "--no-check", nullptr}};
+                                      {nullptr, "--skip-special", nullptr}, {nullptr, "--no-check", nullptr},
+                                      {nullptr, "--delta-from", "a package"}};
   if (!ParseArguments(args, specs, &parsed, &problem)) return UsageError(err, "pack", problem);
   if (parsed.help) {
     out << kPackHelp;

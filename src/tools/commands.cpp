@@ -20,6 +20,7 @@ constexpr const char kToolHelp[] =
     "  test     inflate every entry and check its checksum and size\n"
     "  check    find the traps in an install script, against its package\n"
     "  plan     show what the installer would do on this machine, changing nothing\n"
+    "  diff     show what changed between two packages: entries and script\n"
     "\n"
     "Every command takes --json for output that programs read. Exit codes:\n"
     "0 done, 1 a failure or findings, 2 a usage error.\n"
@@ -58,6 +59,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   if (command == "test") return TestCommand(rest, out, err);
   if (command == "check") return CheckCommand(rest, out, err);
   if (command == "plan") return PlanCommand(rest, out, err);
+  if (command == "diff") return DiffCommand(rest, out, err);
   return UsageError(err, "", "unknown command \"" + command + "\"");
 }
 

@@ -27,6 +27,8 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
 int TestCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // plf check [--json] PACKAGE | plf check --script SCRIPT [PACKAGE]
 int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// plf diff [--json] OLD NEW
+int DiffCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // plf plan [-C DIR] [--json] PACKAGE
 int PlanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

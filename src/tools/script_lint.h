@@ -42,6 +42,11 @@ class TextLines {
   explicit TextLines(const std::string& text);
   // The 1-based line that holds the byte at `offset`.
   int LineAt(std::size_t offset) const;
+  // The offset where 1-based `line` starts, End() for a line past the last.
+  std::size_t Start(int line) const {
+    return line >= 1 && static_cast<std::size_t>(line) <= starts_.size() ? starts_[static_cast<std::size_t>(line) - 1]
+                                                                          : end_;
+  }
   std::size_t End() const { return end_; }
 
  private:

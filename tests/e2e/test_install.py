@@ -234,6 +234,56 @@ class CodePage(unittest.TestCase):
             self.assertNotIn("año.txt", self.plf("list", root / "o.plf").stdout.decode())
 
 
+class Updates(unittest.TestCase):
+    """An update package installed over the old release leaves every target
+    as the full new package does; only the unchanged files keep their old
+    write and have no new backup."""
+
+    SCRIPT = "[Options]\nRename=*_OLD.*\n[Files]\n{lines}"
+
+    def test_old_then_update_equals_old_then_new(self):
+        if e2e.plf_tool is None:
+            self.skipTest("the package tool was not given (--plf)")
+        old = {"a.txt": b"same", "sub/b.txt": b"b 1", "c.txt": b"same c"}
+        new = {"a.txt": b"same", "sub/b.txt": b"b 2", "c.txt": b"same c", "sub/d.txt": b"new d"}
+
+        def lines(files):
+            return "".join(f"{n.replace('/', chr(92))}=app{chr(92)}{n.replace('/', chr(92))}\n" for n in sorted(files))
+
+        def pack(root, name, files, *options):
+            tree = root / (name + ".tree")
+            for n, data in files.items():
+                write_file(tree / n, data)
+            write_file(root / (name + ".ini"), self.SCRIPT.format(lines=lines(files)).encode())
+            r = subprocess.run([str(e2e.plf_tool), "pack", "--no-progress", *options, str(root / (name + ".plf")),
+                                str(root / (name + ".ini")), str(tree)], capture_output=True)
+            self.assertEqual(r.returncode, 0, r.stderr.decode())
+            return (root / (name + ".plf")).read_bytes(), r.stdout.decode()
+
+        for target in e2e.targets():
+            with self.subTest(target=target.name), scratch_folder() as root:
+                old_pkg, _ = pack(root, "old", old)
+                new_pkg, _ = pack(root, "new", new)
+                delta_pkg, said = pack(root, "delta", new, "--delta-from", str(root / "old.plf"))
+                self.assertIn("2 unchanged entries and 2 [Files] lines left out", said)
+                results = {}
+                for second in ("new", "delta"):
+                    machine = root / second
+                    install = Install(target, machine, old_pkg)
+                    install.folder.rmdir()
+                    install.folder = machine
+                    self.assertEqual(install.run().exit_code, 0)
+                    write_file(machine / "setup" / "Install.PLF", new_pkg if second == "new" else delta_pkg)
+                    result = install.run()
+                    self.assertEqual((result.exit_code, result.boxes), (0, []), result.describe())
+                    results[second] = {n: install.read("app/" + n) for n in new}
+                    backups = sorted(n for n in install.names() if "_OLD" in n)
+                    results[second + " backups"] = backups
+                self.assertEqual(results["delta"], results["new"])
+                self.assertEqual(results["delta"], new)
+                self.assertEqual(results["delta backups"], ["app/sub/b_OLD.txt"])
+
+
 class PosixNames(unittest.TestCase):
     """On Linux ":", "?" and "*" are file-name characters: no drive ends at a
     ":", and a target is its own name, never a pattern that finds another."""
