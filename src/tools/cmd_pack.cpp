@@ -307,14 +307,16 @@ int CheckNames(const std::vector<PackItem>& items, std::ostream& err) {
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return Sys().CompareTextLocale(items[a].name, items[b].name) < 0;
   });
+  // Every twin at once: a tree from a case-sensitive file system may hold many.
+  std::string twins;
   for (std::size_t k = 1; k < order.size(); ++k) {
     const PackItem& a = items[std::min(order[k - 1], order[k])];
     const PackItem& b = items[std::max(order[k - 1], order[k])];
-    if (Sys().CompareTextLocale(a.name, b.name) == 0)
-      return UsageError(err, "pack", "the entry name \"" + Shown(b.name) + "\" is given twice (" + Shown(a.path) +
-                                         ", " + Shown(b.path) + ")");
+    if (Sys().CompareTextLocale(a.name, b.name) != 0) continue;
+    if (!twins.empty()) err << "plf pack: " << twins << "\n";
+    twins = "the entry name \"" + Shown(b.name) + "\" is given twice (" + Shown(a.path) + ", " + Shown(b.path) + ")";
   }
-  return kExitOk;
+  return twins.empty() ? kExitOk : UsageError(err, "pack", twins);
 }
 
 // What the bytes of a file tell about it: a package starts with the magic
