@@ -14,15 +14,20 @@ std::uint32_t StampToDos(double stamp) {
   return date << 16 | time;
 }
 
+bool StampFileTime(double stamp, std::int64_t* utc) {
+  if (!(stamp > 0)) return false;
+  const std::uint32_t dos = StampToDos(stamp);
+  std::int64_t local = 0;
+  return DosToFileTime(static_cast<std::uint16_t>(dos >> 16), static_cast<std::uint16_t>(dos & 0xFFFF), &local) &&
+         Sys().LocalToUtc(local, utc);
+}
+
 void SetFileStamp(const std::string& path, double stamp) {
   if (!(stamp > 0)) return;
   const FileHandle h = FileOpen(path, 2);
   if (h == kInvalidHandle) return;
-  const std::uint32_t dos = StampToDos(stamp);
-  std::int64_t local = 0, utc = 0;
-  if (DosToFileTime(static_cast<std::uint16_t>(dos >> 16), static_cast<std::uint16_t>(dos & 0xFFFF), &local) &&
-      Sys().LocalToUtc(local, &utc))
-    Sys().SetLastWriteTime(h, utc);
+  std::int64_t utc = 0;
+  if (StampFileTime(stamp, &utc)) Sys().SetLastWriteTime(h, utc);
   Sys().CloseFile(h);
 }
 

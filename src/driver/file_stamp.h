@@ -13,6 +13,10 @@ namespace plf {
 // value that is no date.
 std::uint32_t StampToDos(double stamp);
 
+// The file time (UTC) that the stamp, taken as local time, sets; false when
+// it sets none (not greater than 0, no DOS date, no such local time).
+bool StampFileTime(double stamp, std::int64_t* utc);
+
 // Sets only the last-write time of an existing file, the stamp taken as
 // local time. Nothing for a stamp not greater than 0; the first step that
 // fails (open, conversion, zone, write) ends it silently. Never raises.

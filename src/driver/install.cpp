@@ -15,6 +15,7 @@
 #include "runtime/platform.h"
 #include "runtime/stream.h"
 #include "runtime/string_list.h"
+#include "streams/dir_helpers.h"
 #include "streams/replace_stream.h"
 #include "text/ini_string_list.h"
 #include "text/textutil.h"
@@ -46,15 +47,25 @@ void CopyEntry(TStream& source, TReplaceStream& target, std::int32_t size, char*
 struct Settings {
   std::string pattern;
   double stampTime = 0;
+  // The folder an earlier line made sure of; most lines share it. Forgotten
+  // whenever the run moves a folder, which may be that one or hold it.
+  std::string folderMade;
 };
 
-void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string line, char* buffer,
+void EnsureFolderOnce(const std::string& target, Settings& settings) {
+  const std::string folder = FolderPart(target);
+  if (folder.empty() || folder == settings.folderMade) return;  // no folder part: nothing to make
+  EnsureTargetFolder(target);
+  settings.folderMade = folder;
+}
+
+void InstallLine(TPreLoadReader& reader, Settings& settings, std::string line, char* buffer,
                  TPendingFlush& pending) {
   std::string entryName;
   SplitOff(&line, '=', &entryName);
   const std::string target = Sys().ScriptPath(line);
 
-  EnsureTargetFolder(target);
+  EnsureFolderOnce(target, settings);
   const int index = reader.FindEntry(entryName);
   if (index < 0) return;
   const std::uint32_t attributes = Sys().GetAttributes(target);
@@ -79,12 +90,21 @@ void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string l
   }
   // A folder moved aside takes the files waiting in it along.
   const bool folderMoved = movedToBackup && (attributes & kAttrDirectory) != 0;
-  if (folderMoved) pending.Moved(target, backup);
+  if (folderMoved) {
+    pending.Moved(target, backup);
+    settings.folderMade.clear();
+  }
 
+  // The attribute query above still tells whether a file stands there.
+  const bool filePresent = targetExists && (attributes & kAttrDirectory) == 0 && !movedToBackup;
   const std::string undo = movedToBackup ? backup : std::string();
   try {
-    TReplaceStream out(target, backup);
+    TReplaceStream out(target, backup,
+                       filePresent ? TReplaceStream::Presence::Present : TReplaceStream::Presence::Absent);
     if (pending.Defers(target)) out.DeferFlush();
+    std::int64_t stampUtc = 0;
+    if (StampFileTime(std::trunc(reader.EntryDate(index)) + settings.stampTime, &stampUtc))
+      out.SetLastWriteTimeOnFinish(stampUtc);
     CopyEntry(*entry, out, size, buffer, pending);
     out.Commit();
     out.Finish();
@@ -98,15 +118,13 @@ void InstallLine(TPreLoadReader& reader, const Settings& settings, std::string l
     if (PutBackupBack(target, undo) && folderMoved) pending.Moved(backup, target);
     throw;
   }
-  entry.reset();
-
-  SetFileStamp(target, std::trunc(reader.EntryDate(index)) + settings.stampTime);
 }
 
 }  // namespace
 
-void InstallFiles(TPreLoadReader& reader, TIniStringList& script) {
+void InstallFiles(TPreLoadReader& reader, TIniStringList& script, std::string* folderMade) {
   Settings settings;
+  if (folderMade != nullptr) settings.folderMade = *folderMade;
   script.ReadString("Options", "Rename", &settings.pattern);
   if (settings.pattern.empty()) settings.pattern = kDefaultRenamePattern;
   settings.pattern = Sys().ScriptPath(settings.pattern);
@@ -138,6 +156,7 @@ void InstallFiles(TPreLoadReader& reader, TIniStringList& script) {
     throw;
   }
   pending.Flush();
+  if (folderMade != nullptr) *folderMade = settings.folderMade;
 }
 
 }  // namespace plf

@@ -16,11 +16,16 @@
 // write error".
 #pragma once
 
+#include <string>
+
 namespace plf {
 
 class TPreLoadReader;
 class TIniStringList;
 
-void InstallFiles(TPreLoadReader& reader, TIniStringList& script);
+// `folderMade`, when given, carries the folder the run last made sure of
+// from one call to the next, for a caller that serves a script line by line
+// and must see the calls one whole run makes.
+void InstallFiles(TPreLoadReader& reader, TIniStringList& script, std::string* folderMade = nullptr);
 
 }  // namespace plf

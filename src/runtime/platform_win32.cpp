@@ -144,8 +144,9 @@ class Win32Platform final : public Platform {
     if (disposition == Disposition::CreateAlways) creation = CREATE_ALWAYS;
     if (disposition == Disposition::CreateNew) creation = CREATE_NEW;
     // Windows refuses to write to a read-only file; Wine run as root would
-    // not, so the layer asks first and behaves the same everywhere.
-    if (access != Access::Read) {
+    // not, so the layer asks first and behaves the same everywhere. A
+    // create that must make a new file fails on any existing one anyway.
+    if (access != Access::Read && disposition != Disposition::CreateNew) {
       const DWORD attributes = GetFileAttributesA(path.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
           (attributes & FILE_ATTRIBUTE_READONLY) != 0) {

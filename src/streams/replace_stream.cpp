@@ -115,9 +115,10 @@ std::string MakeTempName(const std::string& target, const std::string& avoid) {
   return name;
 }
 
-TReplaceStream::Opened TReplaceStream::OpenTarget(const std::string& fileName, const std::string& avoid) {
+TReplaceStream::Opened TReplaceStream::OpenTarget(const std::string& fileName, const std::string& avoid,
+                                                  Presence present) {
   Opened opened;
-  if (!FilePresent(fileName)) {
+  if (present == Presence::Absent || (present == Presence::Unknown && !FilePresent(fileName))) {
     // Created exclusively: should a file have appeared at the name after
     // all, it is replaced through a temporary file rather than truncated.
     opened.handle = Sys().OpenFile(fileName, Access::ReadWrite, Share::None, Disposition::CreateNew);
@@ -138,8 +139,8 @@ TReplaceStream::Opened TReplaceStream::OpenTarget(const std::string& fileName, c
   return opened;
 }
 
-TReplaceStream::TReplaceStream(const std::string& fileName, const std::string& avoid)
-    : TReplaceStream(OpenTarget(fileName, avoid), fileName) {}
+TReplaceStream::TReplaceStream(const std::string& fileName, const std::string& avoid, Presence present)
+    : TReplaceStream(OpenTarget(fileName, avoid, present), fileName) {}
 
 TReplaceStream::TReplaceStream(const Opened& opened, const std::string& fileName)
     : TFileStream(AdoptHandle{}, opened.tempName, opened.handle),
@@ -162,6 +163,7 @@ void TReplaceStream::Finish() {
   }
   // The new data must be on stable storage before the old file goes, and a
   // write that only fails when flushed or closed is no success.
+  if (stampSet_) Sys().SetLastWriteTime(handle_, stampUtc_);  // a file that cannot be dated keeps its time
   const bool flushNow = targetExisted_ || !deferFlush_;
   const bool flushed = !flushNow || Sys().FlushFile(handle_);
   const bool closed = Close();

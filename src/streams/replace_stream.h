@@ -29,7 +29,11 @@ class TReplaceStream : public TFileStream {
   // names a file the temporary name must not take (the caller's backup of
   // the target); empty for none. Raises EFCreateError naming the file that
   // could not be created.
-  explicit TReplaceStream(const std::string& fileName, const std::string& avoid = std::string());
+  // `present` is the caller's answer, a moment old, to whether a file (not
+  // a folder) stands at the name, which spares asking again.
+  enum class Presence { Unknown, Absent, Present };
+  explicit TReplaceStream(const std::string& fileName, const std::string& avoid = std::string(),
+                          Presence present = Presence::Unknown);
   ~TReplaceStream() override;
 
   void Commit() { committed_ = true; }
@@ -39,6 +43,13 @@ class TReplaceStream : public TFileStream {
   // target is deleted.
   void DeferFlush() { deferFlush_ = true; }
   bool FlushPending() const { return flushPending_; }
+  // Finish() gives the file this last-write time (UTC) through its own
+  // handle, before the flush: the rename over the target keeps it, and no
+  // second open is needed to date the file.
+  void SetLastWriteTimeOnFinish(std::int64_t utc) {
+    stampSet_ = true;
+    stampUtc_ = utc;
+  }
   // Runs once; later calls do nothing. Committed: flushes and closes the
   // file (EWriteError "Stream write error" and the file deleted when either
   // fails), then, when the target existed, deletes it and renames the
@@ -58,7 +69,7 @@ class TReplaceStream : public TFileStream {
     FileHandle handle = kInvalidHandle;
     bool targetExisted = false;
   };
-  static Opened OpenTarget(const std::string& fileName, const std::string& avoid);
+  static Opened OpenTarget(const std::string& fileName, const std::string& avoid, Presence present);
   TReplaceStream(const Opened& opened, const std::string& fileName);
 
   std::string targetName_;
@@ -67,6 +78,8 @@ class TReplaceStream : public TFileStream {
   bool targetExisted_ = false;
   bool finished_ = false;
   bool deferFlush_ = false;
+  bool stampSet_ = false;
+  std::int64_t stampUtc_ = 0;
   bool flushPending_ = false;
 };
 

@@ -35,10 +35,10 @@ std::string OneLineScript(const std::string& rename, const std::string& stamp, c
   return script;
 }
 
-void Install(TPreLoadReader& reader, const std::string& scriptText) {
+void Install(TPreLoadReader& reader, const std::string& scriptText, std::string* folderMade = nullptr) {
   TIniStringList script;
   script.LoadText(scriptText);
-  InstallFiles(reader, script);
+  InstallFiles(reader, script, folderMade);
 }
 
 bool IsCreate(std::int64_t disposition) {
@@ -79,7 +79,9 @@ void ReadOperations(const std::vector<FileOperation>& ops, const LineContext& c,
         if (op.path == written) lf->bytes += op.value;
         break;
       case FileOperation::Kind::Stamp:
-        if (op.path == lf->target) {
+        // Dated through the handle that wrote it, under the temporary name
+        // when the file replaces a target.
+        if (op.path == lf->target || (!written.empty() && op.path == written)) {
           lf->stamped = true;
           lf->stampUtc = op.value;
         }
@@ -151,6 +153,7 @@ void RunPlanned(TPreLoadReader& reader, PlanPlatform& platform, Forecast* f) {
 
   // The settings are read, and a bad TimeStamp refused, before any line.
   Install(reader, OneLineScript(rename, stamp, nullptr));
+  std::string folderMade;  // as one run carries it from line to line
   for (int i = 0; i < lines.Count(); ++i) {
     LineForecast& lf = f->lines[static_cast<std::size_t>(i)];
     FoundItem item;
@@ -159,7 +162,7 @@ void RunPlanned(TPreLoadReader& reader, PlanPlatform& platform, Forecast* f) {
     lf.firstOperation = platform.Operations().size();
     const std::string& line = lines.Strings(i);
     try {
-      Install(reader, OneLineScript(rename, stamp, &line));
+      Install(reader, OneLineScript(rename, stamp, &line), &folderMade);
     } catch (const Exception& e) {
       lf.action = LineAction::Fail;
       lf.failure = e.Message();

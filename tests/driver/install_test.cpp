@@ -602,3 +602,45 @@ TEST_F(Install, PatternNamingTheTargetItselfKeepsNoBackup) {
 
 }  // namespace
 }  // namespace plf
+
+namespace plf {
+namespace {
+
+// What a file costs the system, since under Wine (and on Windows) each call
+// on a name scans its folder: a new file is one attribute query, one create
+// and one close, dated through the handle that wrote it; a replaced one
+// adds only what its backup and rename need. The folder the lines share is
+// asked for once, and again after a line moved a folder aside.
+TEST_F(Install, EachFileCostsOnlyTheCallsItNeeds) {
+  Pack({{"a", "A", Day(2001, 2, 3)}, {"b", "B", Day(2001, 2, 3)}, {"c", "C", Day(2001, 2, 3)}, {"d", "D"}});
+  std::filesystem::create_directory(At("sub"));
+  WriteFileBytes(At("sub/c.txt"), "old c");
+  std::filesystem::create_directory(At("sub/d"));
+  FaultPlatform calls;
+  {
+    ScopedPlatform scope(calls);
+    Run({{"a", "sub/a.txt"}, {"b", "sub/b.txt"}, {"c", "sub/c.txt"}, {"d", "sub/d"}, {"a", "sub/e.txt"}});
+  }
+  const struct {
+    const char* call;
+    long count;
+  } expected[] = {
+      {"attributes", 1 + 5 + 1},  // the folder twice (after "d" moved one), each target once
+      {"create", 5},              // every file written once, none opened again to be dated
+      {"open", 1},                // the package
+      {"settime", 4},             // "d" has no date
+      {"findfirst", 2},           // the backup tests of "c" and "d"
+      {"rename", 2},              // the two targets moved to their backups
+  };
+  for (const auto& e : expected) EXPECT_EQ(calls.Count(e.call), e.count) << e.call;
+  EXPECT_EQ(ReadFileBytes(At("sub/c.txt")), "C");
+  EXPECT_EQ(ReadFileBytes(At("sub/c_OLD.txt")), "old c");
+  EXPECT_EQ(ReadFileBytes(At("sub/d")), "D");
+  for (const char* dated : {"sub/a.txt", "sub/c.txt"}) {
+    const DateTimeParts p = LocalWriteTime(At(dated));
+    EXPECT_EQ(p.year * 10000 + p.month * 100 + p.day, 20010203) << dated;
+  }
+}
+
+}  // namespace
+}  // namespace plf
