@@ -167,6 +167,7 @@ int ExtractCommand(const std::vector<std::string>& args, std::ostream& out, std:
     if (script.state == ScriptState::Read && !ScriptStampTime(script.text, &stampTime)) stampTime = 0;
 
     std::vector<std::string> entryNames;
+    entryNames.reserve(static_cast<std::size_t>(reader.EntryCount()));
     for (int i = 0; i < reader.EntryCount(); ++i) entryNames.push_back(reader.EntryName(i));
     std::vector<std::string> unmatched;
     std::vector<int> selected;

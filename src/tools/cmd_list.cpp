@@ -53,6 +53,7 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   try {
     TPreLoadReader reader(package);
     std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(reader.EntryCount()));
     for (int i = 0; i < reader.EntryCount(); ++i) names.push_back(reader.EntryName(i));
     std::vector<std::string> unmatched;
     std::vector<int> shown;

@@ -471,7 +471,7 @@ int LeaveOutUnchanged(const PackRequest& r, std::vector<PackItem>* items, std::v
                       std::size_t* linesLeftOut, std::ostream& err) {
   const std::string whyNot = PackageOpenProblem(r.deltaFrom);
   if (!whyNot.empty()) return Failure(err, "pack", Shown(r.deltaFrom) + ": " + whyNot);
-  if ((*items)[0].inMemory == false) return Failure(err, "pack", Shown((*items)[0].path) + ": no such file");
+  if (!(*items)[0].inMemory) return Failure(err, "pack", Shown((*items)[0].path) + ": no such file");
   DeltaPlan plan;
   try {
     TPreLoadReader old(r.deltaFrom);  // closed before anything is renamed

@@ -26,7 +26,11 @@ int AskedCodePage(int argc, char** argv) {
       value = argv[i + 1];
     else if (std::strncmp(arg, "--code-page=", 12) == 0)
       value = arg + 12;
-    if (value != nullptr && plf::IsKnownCodePage(std::atoi(value))) codePage = std::atoi(value);
+    if (value == nullptr) continue;
+    char* end = nullptr;
+    const long asked = std::strtol(value, &end, 10);
+    if (end != value && *end == '\0' && asked > 0 && asked < 65536 && plf::IsKnownCodePage(static_cast<int>(asked)))
+      codePage = static_cast<int>(asked);
   }
   return codePage;
 }

@@ -153,6 +153,7 @@ ScriptDiff DiffScripts(const std::string& oldScript, const std::string& newScrip
   const std::vector<FilesLine> oldFiles = ScriptFilesLines(oldScript), newFiles = ScriptFilesLines(newScript);
   auto keys = [](const std::vector<FilesLine>& lines) {
     std::vector<std::string> k;
+    k.reserve(lines.size());
     for (const FilesLine& f : lines) k.push_back(FoldedName(f.entry) + '=' + FoldedName(f.target));
     return k;
   };
@@ -180,10 +181,7 @@ ScriptDiff DiffScripts(const std::string& oldScript, const std::string& newScrip
     const bool gained = std::any_of(addedLines.begin(), addedLines.end(),
                                     [&](const FilesLine& a) { return FoldedName(a.entry) == entry; });
     if (!gained) continue;
-    if (movedAt.find(entry) == movedAt.end()) {
-      movedAt[entry] = diff.filesMoved.size();
-      diff.filesMoved.push_back({r.entry, {}, {}});
-    }
+    if (movedAt.try_emplace(entry, diff.filesMoved.size()).second) diff.filesMoved.push_back({r.entry, {}, {}});
     diff.filesMoved[movedAt[entry]].oldTargets.push_back(r.target);
   }
   for (const FilesLine& a : addedLines) {

@@ -57,7 +57,7 @@ class Compressor {
       return Run(
           [&](unsigned char* to, std::size_t room) {
             const std::size_t n = std::min(room, item.text.size() - at);
-            std::memcpy(to, item.text.data() + at, n);
+            std::copy_n(item.text.data() + at, n, to);
             at += n;
             return static_cast<std::int32_t>(n);
           },
