@@ -79,6 +79,11 @@ void InstallLine(TPreLoadReader& reader, Settings& settings, std::string line, c
   std::int32_t size = 0;
   if (!reader.OpenEntry(index, &entry, &size) || size < 0) return;
 
+  // A file still being flushed on a helper thread is open without sharing:
+  // it, and a folder that may hold one, can be moved or replaced only once
+  // every such file is closed.
+  if (targetExists && ((attributes & kAttrDirectory) != 0 || pending.MayBeOpen(target))) pending.Drain();
+
   std::string backup;
   bool movedToBackup = false;
   if (targetExists) {
@@ -101,14 +106,20 @@ void InstallLine(TPreLoadReader& reader, Settings& settings, std::string line, c
   try {
     TReplaceStream out(target, backup,
                        filePresent ? TReplaceStream::Presence::Present : TReplaceStream::Presence::Absent);
-    if (pending.Defers(target)) out.DeferFlush();
+    if (pending.FlushesInBackground())
+      out.HandOverFlush();
+    else if (pending.Defers(target))
+      out.DeferFlush();
     std::int64_t stampUtc = 0;
     if (StampFileTime(std::trunc(reader.EntryDate(index)) + settings.stampTime, &stampUtc))
       out.SetLastWriteTimeOnFinish(stampUtc);
     CopyEntry(*entry, out, size, buffer, pending);
     out.Commit();
     out.Finish();
-    if (out.FlushPending())
+    const FileHandle open = out.TakeHandle();
+    if (open != kInvalidHandle)
+      pending.AddOpen(target, undo, open);
+    else if (out.FlushPending())
       pending.Add(target, undo);
     else
       pending.Forget(target);

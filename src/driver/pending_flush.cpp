@@ -7,6 +7,7 @@
 #include "runtime/platform.h"
 #include "runtime/stream.h"
 #include "streams/dir_helpers.h"
+#include "streams/replace_stream.h"
 
 namespace plf {
 
@@ -29,6 +30,27 @@ void TPendingFlush::Add(const std::string& target, const std::string& backup) {
   byTarget_[target] = items_.size();
   items_.push_back(Item{target, backup, true});
   ++waiting_;
+}
+
+bool TPendingFlush::FlushesInBackground() {
+  if (inBackground_ < 0) inBackground_ = Sys().CanFlushInBackground() ? 1 : 0;
+  return inBackground_ == 1;
+}
+
+void TPendingFlush::AddOpen(const std::string& target, const std::string& backup, FileHandle handle) {
+  if (background_ == nullptr) background_ = std::make_unique<TBackgroundFlush>();
+  Add(target, backup);
+  items_.back().ticket = background_->Submit(handle);
+  openKeys_.insert(FileKey(target));
+}
+
+bool TPendingFlush::MayBeOpen(const std::string& path) const {
+  return !openKeys_.empty() && openKeys_.count(FileKey(path)) != 0;
+}
+
+void TPendingFlush::Drain() {
+  if (background_ != nullptr) background_->Wait();
+  openKeys_.clear();
 }
 
 void TPendingFlush::NoteWritten(const std::string& target, std::int64_t bytes) {
@@ -98,29 +120,35 @@ void TPendingFlush::Forget(const std::string& target) {
 }
 
 void TPendingFlush::Flush() {
+  Drain();
   // Taken out first: whatever happens below, nothing is flushed twice.
   std::vector<Item> items;
   items.swap(items_);
   byTarget_.clear();
   waiting_ = 0;
 
+  // Data that may never reach the disk is no installed file.
+  bool failed = false;
+  auto undo = [&failed](const Item& item) {
+    failed = true;
+    Sys().DeleteFile(item.target);
+    PutBackupBack(item.target, item.backup);
+  };
   std::set<std::string> seen;
   seen.swap(renamedIn_);
   std::vector<std::string> folders(seen.begin(), seen.end());
   for (const Item& item : items) {
     if (!item.live) continue;
+    if (item.ticket != kNoTicket) {
+      if (background_->Failed(item.ticket)) undo(item);
+      continue;
+    }
     std::string folder = FolderOf(item.target);
     if (seen.insert(folder).second) folders.push_back(std::move(folder));
   }
-  if (folders.empty() || Sys().FlushFileSystems(folders)) return;
-
-  bool failed = false;
-  for (const Item& item : items) {
-    if (!item.live || Sys().FlushNamedFile(item.target)) continue;
-    // Data that may never reach the disk is no installed file.
-    failed = true;
-    Sys().DeleteFile(item.target);
-    PutBackupBack(item.target, item.backup);
+  if (!folders.empty() && !Sys().FlushFileSystems(folders)) {
+    for (const Item& item : items)
+      if (item.live && item.ticket == kNoTicket && !Sys().FlushNamedFile(item.target)) undo(item);
   }
   if (failed) throw EWriteError(kSWriteError);
 }

@@ -7,11 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "driver/background_flush.h"
 #include "runtime/platform.h"
 
 namespace plf {
@@ -51,17 +53,33 @@ class TPendingFlush {
   // backups kept in it) are flushed, or put back, where they now are.
   void Moved(const std::string& from, const std::string& to);
 
+  // Whether finished files go, still open, to helper threads that flush and
+  // close them (where each file must be flushed on its own): the flushes
+  // then overlap each other and the writing of the next files.
+  bool FlushesInBackground();
+  // Like Add, for a file whose open handle it takes over.
+  void AddOpen(const std::string& target, const std::string& backup, FileHandle handle);
+  // Whether a file handed over may still be open at `path`: before the run
+  // moves, replaces or deletes it, Drain() must close them all.
+  bool MayBeOpen(const std::string& path) const;
+  void Drain();
+
   // Brings every waiting file to stable storage and empties the list. Each
   // file that cannot be flushed is deleted and its backup put back; after
   // all were tried, that raises EWriteError "Stream write error".
   void Flush();
 
  private:
+  static constexpr std::size_t kNoTicket = static_cast<std::size_t>(-1);
   struct Item {
     std::string target;
     std::string backup;
     bool live = true;
+    std::size_t ticket = kNoTicket;  // of the background flush, if it went there
   };
+  std::unique_ptr<TBackgroundFlush> background_;
+  std::set<std::string> openKeys_;  // FileKey of each file not yet known closed
+  int inBackground_ = -1;           // -1: not asked yet
   std::vector<Item> items_;
   std::unordered_map<std::string, std::size_t> byTarget_;
   std::set<std::string> renamedIn_;  // folders of files put in place flushed

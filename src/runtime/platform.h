@@ -68,6 +68,11 @@ class Platform {
   // made. No result; a write error it meets makes the next
   // FlushFileSystems fail. Does nothing where there is no such call.
   virtual void StartFlushFileSystem(const std::string& folder) = 0;
+  // Whether files may be flushed and closed (FlushFile, CloseFile) on other
+  // threads while the run goes on: where each file must be flushed on its
+  // own, that keeps the disk busy while the next one is inflated. A wrapper
+  // says no unless it opts in, so that what it counts keeps its order.
+  virtual bool CanFlushInBackground() { return false; }
   virtual bool CloseFile(FileHandle h) = 0;
   // Only the last-write time changes; creation and access times stay.
   virtual bool SetLastWriteTime(FileHandle h, std::int64_t utcFileTime) = 0;

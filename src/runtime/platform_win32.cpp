@@ -195,6 +195,7 @@ class Win32Platform final : public Platform {
   // administrative rights), so each file is flushed through its own handle.
   bool FlushFileSystems(const std::vector<std::string>&) override { return false; }
   bool CanFlushFileSystem(const std::string&) override { return false; }
+  bool CanFlushInBackground() override { return true; }
   // The lazy writer already writes closed files back while the run goes on.
   void StartFlushFileSystem(const std::string&) override {}
 

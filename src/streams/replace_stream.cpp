@@ -62,6 +62,14 @@ std::string Canonical(const std::string& fullPath, bool windows) {
 
 }  // namespace
 
+std::string FileKey(const std::string& name) {
+  const bool windows = WindowsNames();
+  std::string key = Canonical(Sys().FullPath(name), windows);
+  if (windows)
+    for (char& c : key) c = static_cast<char>(Sys().UpperChar(static_cast<unsigned char>(c)));
+  return key;
+}
+
 bool SameFileName(const std::string& a, const std::string& b) {
   if (a == b) return true;
   const bool windows = WindowsNames();
@@ -149,6 +157,7 @@ TReplaceStream::TReplaceStream(const Opened& opened, const std::string& fileName
       targetExisted_(opened.targetExisted) {}
 
 TReplaceStream::~TReplaceStream() {
+  if (handedOver_ != kInvalidHandle) Sys().CloseFile(handedOver_);  // never taken: closed unflushed
   Close();
   if (!finished_ && !committed_) Sys().DeleteFile(tempName_);
 }
@@ -164,6 +173,12 @@ void TReplaceStream::Finish() {
   // The new data must be on stable storage before the old file goes, and a
   // write that only fails when flushed or closed is no success.
   if (stampSet_) Sys().SetLastWriteTime(handle_, stampUtc_);  // a file that cannot be dated keeps its time
+  if (handOver_ && !targetExisted_) {
+    handedOver_ = handle_;
+    handle_ = kInvalidHandle;
+    flushPending_ = true;
+    return;
+  }
   const bool flushNow = targetExisted_ || !deferFlush_;
   const bool flushed = !flushNow || Sys().FlushFile(handle_);
   const bool closed = Close();

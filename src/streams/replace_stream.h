@@ -43,6 +43,17 @@ class TReplaceStream : public TFileStream {
   // target is deleted.
   void DeferFlush() { deferFlush_ = true; }
   bool FlushPending() const { return flushPending_; }
+  // Finish() leaves a file written straight to its target open and
+  // unflushed; TakeHandle() then hands it to the caller, who must flush and
+  // close it (on another thread, say). A file that replaces a target is
+  // still flushed and closed before the target is deleted.
+  void HandOverFlush() { handOver_ = true; }
+  // The open handle Finish() left, once; kInvalidHandle when it left none.
+  FileHandle TakeHandle() {
+    const FileHandle h = handedOver_;
+    handedOver_ = kInvalidHandle;
+    return h;
+  }
   // Finish() gives the file this last-write time (UTC) through its own
   // handle, before the flush: the rename over the target keeps it, and no
   // second open is needed to date the file.
@@ -78,6 +89,8 @@ class TReplaceStream : public TFileStream {
   bool targetExisted_ = false;
   bool finished_ = false;
   bool deferFlush_ = false;
+  bool handOver_ = false;
+  FileHandle handedOver_ = kInvalidHandle;
   bool stampSet_ = false;
   std::int64_t stampUtc_ = 0;
   bool flushPending_ = false;
@@ -95,6 +108,9 @@ std::string MakeTempName(const std::string& target, const std::string& avoid = s
 // separators resolved against the current folder); on Windows letter case,
 // "/" for "\\" and trailing dots and blanks of each part do not count.
 bool SameFileName(const std::string& a, const std::string& b);
+// One spelling per file, for looking names up: the full path as
+// SameFileName compares it, letter case folded where the platform ignores it.
+std::string FileKey(const std::string& name);
 
 // Copies up to count bytes from the source's position (after a rewind to 0
 // when asked) to the destination in pieces of at most 32768 bytes, stopping

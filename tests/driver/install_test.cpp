@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <filesystem>
 #include <set>
@@ -639,6 +643,80 @@ TEST_F(Install, EachFileCostsOnlyTheCallsItNeeds) {
   for (const char* dated : {"sub/a.txt", "sub/c.txt"}) {
     const DateTimeParts p = LocalWriteTime(At(dated));
     EXPECT_EQ(p.year * 10000 + p.month * 100 + p.day, 20010203) << dated;
+  }
+}
+
+}  // namespace
+}  // namespace plf
+
+namespace plf {
+namespace {
+
+// The real disk, as a platform that flushes each file on its own and lets
+// helper threads do it; the flush of one named file fails.
+class BackgroundDisk : public PlatformWrapper {
+ public:
+  BackgroundDisk() : PlatformWrapper(DefaultPlatform()) {}
+  std::string failing;  // the file name whose flush fails
+  std::set<std::thread::id> flushedOn;
+  std::vector<std::string> flushed;
+
+  bool CanFlushInBackground() override { return true; }
+  bool CanFlushFileSystem(const std::string&) override { return false; }
+  FileHandle OpenFile(const std::string& path, Access a, Share s, Disposition d) override {
+    const FileHandle h = Inner().OpenFile(path, a, s, d);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    names_[h] = path;
+    return h;
+  }
+  bool FlushFile(FileHandle h) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    flushedOn.insert(std::this_thread::get_id());
+    const std::string& name = names_[h];
+    flushed.push_back(name.substr(name.find_last_of("/\\") + 1));
+    return name.size() >= failing.size() && name.compare(name.size() - failing.size(), failing.size(), failing) == 0
+               ? false
+               : Inner().FlushFile(h);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<FileHandle, std::string> names_;
+};
+
+// Where each file is flushed on its own (Windows), new files are flushed
+// and closed on helper threads while the next are written; the run still
+// ends only when all are on disk, and one that cannot be flushed is taken
+// back as the end flush takes it back: deleted, its backup put back, the
+// run failed after every other file was flushed.
+TEST_F(Install, FilesFlushedInTheBackgroundAreOnDiskOrTakenBack) {
+  Pack({{"a", "new a"}, {"b", "new b"}, {"c", "new c"}, {"d", "new d"}});
+  for (const char* failing : {"", "b.txt"}) {
+    SCOPED_TRACE(failing);
+    std::filesystem::remove_all(At("sub"));
+    std::filesystem::create_directory(At("sub"));
+    WriteFileBytes(At("sub/b.txt"), "old b");
+    WriteFileBytes(At("sub/c.txt"), "old c");
+    WriteFileBytes(At("sub/c_OLD.txt"), "older c");  // c is replaced in place, flushed before the old one goes
+    BackgroundDisk disk;
+    disk.failing = *failing == '\0' ? "none" : failing;
+    {
+      ScopedPlatform scope(disk);
+      const std::vector<std::pair<std::string, std::string>> files = {
+          {"a", "sub/a.txt"}, {"b", "sub/b.txt"}, {"c", "sub/c.txt"}, {"d", "sub/d.txt"}};
+      if (*failing == '\0')
+        Run(files);
+      else
+        EXPECT_THROW(Run(files), EWriteError);
+    }
+    std::sort(disk.flushed.begin(), disk.flushed.end());
+    EXPECT_EQ(disk.flushed, (std::vector<std::string>{"a.txt", "b.txt", "c.~txt", "d.txt"}));
+    EXPECT_GE(disk.flushedOn.size(), 2u) << "new files are flushed on helper threads";
+    EXPECT_EQ(ReadFileBytes(At("sub/a.txt")), "new a");
+    EXPECT_EQ(ReadFileBytes(At("sub/b.txt")), *failing == '\0' ? "new b" : "old b");
+    EXPECT_EQ(PathExists(At("sub/b_OLD.txt")), *failing == '\0');
+    EXPECT_EQ(ReadFileBytes(At("sub/c.txt")), "new c");
+    EXPECT_EQ(ReadFileBytes(At("sub/d.txt")), "new d");
   }
 }
 
