@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The installer benchmark: plfsetup against the floor (inflate and write,
-nothing else), unzip and tar on the same files, alternately, with medians.
+nothing else), unzip and tar on the same files, alternately, with medians;
+and under Wine, plfsetup.exe against an NSIS installer of the same files.
 
 Started by scripts/bench.sh, which builds the programs first. Workloads:
   a    one 512 MiB file of mixed data
@@ -9,6 +10,9 @@ Started by scripts/bench.sh, which builds the programs first. Workloads:
   c    the files of b installed over an existing copy of them
   dir  the memory of opening a package of 1,000,000 minimal entries against
        the bytes of its directory (directory_bench; no installing)
+The Windows contenders run on (b) and (c), in one Wine prefix, alternately,
+as many times as the others; the NSIS installer is built (once, kept beside
+the data) from the same files, with the package's folders (bench/nsis.py).
 
 Every run gets a fresh, empty ext4 file system on a loop device (made anew
 before each run; root only), so that no run pays for what another left
@@ -30,6 +34,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+import nsis
 
 MIB = 1024 * 1024
 DATA_VERSION = 1  # bump when bench_data changes what it writes
@@ -58,6 +64,16 @@ CONTENDERS = [
     ("unzip", "unzip -o -q"),
     ("tar", "tar -xzf"),
 ]
+# Contenders under Wine, on these workloads only.
+WINDOWS_CONTENDERS = [
+    ("plfsetup.exe", "plfsetup.exe under Wine"),
+    ("nsis", "NSIS installer under Wine"),
+]
+WINDOWS_WORKLOADS = ("b", "c")
+
+# The date given to the copy that (c) installs over: a file that still has it
+# after a run was not replaced, which its size alone would not show.
+STALE_MTIME = 946684800  # 2000-01-01
 
 
 def log(text):
@@ -214,15 +230,27 @@ def timed(spawn, cmd, cwd):
     return float(seconds), float(seconds) + flush, int(peak), int(code), text
 
 
-def check_installed(target, files):
-    """Problems with the installed files: missing, or of the wrong size."""
+def lay_old_copy(src, target):
+    """The files of `src` in `target`, dated STALE_MTIME and on disk: what (c) installs over."""
+    run(["cp", "-a", src + "/.", target])
+    for root, _, names in os.walk(target):
+        for n in names:
+            os.utime(os.path.join(root, n), (STALE_MTIME, STALE_MTIME))
+    subprocess.run(["sync", "-f", target], check=False)
+
+
+def check_installed(target, files, stale=None):
+    """Problems with the installed files: missing, of the wrong size, or still dated `stale`."""
     problems = []
     for rel, size in files.items():
         path = os.path.join(target, rel)
-        if not os.path.exists(path):
+        st = os.stat(path) if os.path.exists(path) else None
+        if st is None:
             problems.append(f"{rel} missing")
-        elif os.path.getsize(path) != size:
-            problems.append(f"{rel} has {os.path.getsize(path)} bytes, not {size}")
+        elif st.st_size != size:
+            problems.append(f"{rel} has {st.st_size} bytes, not {size}")
+        elif stale is not None and int(st.st_mtime) == stale:
+            problems.append(f"{rel} was not replaced")
         if len(problems) > 5:
             break
     return problems
@@ -237,7 +265,7 @@ def commands(tools, data):
     }
 
 
-def run_workload(name, spec, data, tools, space, results, tiny):
+def run_workload(name, spec, data, tools, space, results, keys):
     over = spec.get("over", False)
     src = os.path.join(data, "src")
     files = manifest(src)
@@ -245,21 +273,19 @@ def run_workload(name, spec, data, tools, space, results, tiny):
     cmds = commands(tools, data)
     warm([os.path.join(data, n) for n in ("Install.PLF", "files.zip", "files.tar.gz")] + list(tools.values()))
     reps = spec["reps"]
-    keys = [k for k, _ in CONTENDERS]
     checked = set()
     for rep in range(reps):
         order = keys[rep % len(keys):] + keys[: rep % len(keys)]  # alternate who goes first
         for key in order:
             target = space.fresh()
             if over:
-                run(["cp", "-a", src + "/.", target])
-                subprocess.run(["sync", "-f", target], check=False)
+                lay_old_copy(src, target)
             log(f"bench: {name} {key} run {rep + 1}")
             exit_s, durable_s, peak, code, err = timed(tools["bench_spawn"], cmds[key], target)
             if code != 0 or err.strip():
                 raise RuntimeError(f"{key} on {name} failed (exit code {code}): {err.strip()}")
             if key not in checked:
-                problems = check_installed(target, files)
+                problems = check_installed(target, files, STALE_MTIME if over else None)
                 if problems:
                     raise RuntimeError(f"{key} on {name} did not install the files: " + "; ".join(problems))
                 checked.add(key)
@@ -267,28 +293,87 @@ def run_workload(name, spec, data, tools, space, results, tiny):
             space.release()
 
 
-def run_wine(tools, data, space, work, exe, results):
-    prefix_default = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(exe))), "wineprefix")
-    prefix = prefix_default if os.path.isdir(prefix_default) else os.path.join(work, "wineprefix")
+def windows_skips(wanted, exe, target, no_wine, wine_run):
+    """Why each wanted Windows contender cannot run here: {contender: reason}."""
+    why = {}
+    if no_wine:
+        reason = "--no-wine"
+    elif not shutil.which("wine"):
+        reason = "Wine is not installed"
+    elif target == "x86-unicode" and subprocess.run([wine_run, "--can-run-32-bit"],
+                                                    stderr=subprocess.DEVNULL).returncode != 0:
+        reason = "this machine runs no 32-bit programs (give a 64-bit plfsetup.exe)"
+    else:
+        reason = None
+    for key in wanted:
+        if reason:
+            why[key] = reason
+    if "plfsetup.exe" in wanted and "plfsetup.exe" not in why and not os.path.exists(exe):
+        why["plfsetup.exe"] = f"{exe} is absent (scripts/bench.sh builds one where mingw-w64 is installed)"
+    if "nsis" in wanted and not shutil.which("makensis"):
+        why["nsis"] = "makensis is missing (scripts/deps.sh bench installs it)"
+    return why
+
+
+def run_windows(names, specs, data, tools, space, work, exe, wanted, args, results, notes):
+    """Runs the Windows contenders on `names`; returns the NSIS installers built, by data folder."""
+    labels = dict(WINDOWS_CONTENDERS)
     wine_run = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "wine-run.sh")
+    target = nsis.pe_target(exe) if os.path.exists(exe) else "amd64-unicode"
+    why = windows_skips(wanted, exe, target, args.no_wine, wine_run)
+    installers = {}
+    # The tiny run builds the installer also where it cannot run it, so that
+    # the smoke test still sees makensis take the script.
+    if "nsis" in wanted and shutil.which("makensis") and ("nsis" not in why or args.tiny):
+        for n in names:
+            if data[n] not in installers:
+                src = os.path.join(data[n], "src")
+                log(f"bench: the NSIS installer of {os.path.basename(data[n])} ({target})")
+                out = os.path.join(data[n], f"bench_nsis_{target}.exe")
+                installers[data[n]] = nsis.build(src, manifest(src), out, target)
+    for key, reason in why.items():
+        built = " (the installer was built)" if key == "nsis" and installers else ""
+        notes.append(f"{labels[key]}: skipped, {reason}{built}")
+    keys = [k for k, _ in WINDOWS_CONTENDERS if k in wanted and k not in why]
+    if not keys:
+        return installers
+
+    # A prefix of the benchmark's own: the builds' prefixes belong to their tests.
+    prefix = os.path.join(work, "wineprefix")
     run([wine_run, "--init", prefix], stdout=subprocess.DEVNULL)
-    shutil.copy2(exe, os.path.join(data, "plfsetup.exe"))
-    files = manifest(os.path.join(data, "src"))
-    # Started once where it finds no package (a warning, exit code 0), so
-    # that Wine's server is up when the timed run starts.
-    with tempfile.TemporaryDirectory() as empty:
-        shutil.copy2(exe, os.path.join(empty, "plfsetup.exe"))
-        subprocess.run([wine_run, "--headless", prefix, os.path.join(empty, "plfsetup.exe")], cwd=empty,
-                       check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    target = space.fresh()
-    log("bench: b plfsetup.exe under Wine")
-    exit_s, durable_s, _, code, _ = timed(tools["bench_spawn"],
-                                          [wine_run, "--headless", prefix, os.path.join(data, "plfsetup.exe")], target)
-    problems = check_installed(target, files) if code == 0 else [f"exit code {code}"]
-    space.release()
-    if problems:
-        raise RuntimeError("plfsetup.exe under Wine did not install the files: " + "; ".join(problems))
-    results[("b", "wine")] = [(exit_s, durable_s, None)]
+    for n in names:
+        shutil.copy2(exe, os.path.join(data[n], "plfsetup.exe"))  # beside Install.PLF
+    for n in names:
+        folder, spec = data[n], specs[n]
+        over = spec.get("over", False)
+        src = os.path.join(folder, "src")
+        files = manifest(src)
+        warm([os.path.join(folder, "Install.PLF"), os.path.join(folder, "plfsetup.exe"), installers.get(folder, "")])
+        for rep in range(spec["reps"]):
+            order = keys[rep % len(keys):] + keys[: rep % len(keys)]  # alternate who goes first
+            for key in order:
+                target_dir = space.fresh()
+                if over:
+                    lay_old_copy(src, target_dir)
+                program = [os.path.join(folder, "plfsetup.exe")] if key == "plfsetup.exe" else \
+                    [installers[folder], *nsis.arguments(target_dir, prefix)]
+                # Wine's server stops a few seconds after its last program and
+                # takes a second or more to come back: started just before,
+                # so that no contender pays for it.
+                subprocess.run([wine_run, "--headless", prefix, "cmd", "/c", "exit"], cwd=work, check=False,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                log(f"bench: {n} {key} run {rep + 1}")
+                exit_s, durable_s, peak, code, err = timed(tools["bench_spawn"],
+                                                           [wine_run, "--headless", prefix, *program], target_dir)
+                if code != 0:
+                    problems = [f"exit code {code}"] + ([err.strip()] if err.strip() else [])
+                else:
+                    problems = check_installed(target_dir, files, STALE_MTIME if over else None)
+                space.release()
+                if problems:
+                    raise RuntimeError(f"{labels[key]} on {n} did not install the files: " + "; ".join(problems))
+                results.setdefault((n, key), []).append((exit_s, durable_s, peak))
+    return installers
 
 
 def measure_directory(tools, work, entries):
@@ -377,9 +462,42 @@ def ratio(results, name, key, reference):
     return a / b if a is not None and b else None
 
 
+def medians(results, name, key):
+    """(exit, durable) medians of a contender on a workload, or (None, None)."""
+    runs = results.get((name, key))
+    return (median([r[0] for r in runs]), median([r[1] for r in runs])) if runs else (None, None)
+
+
+def windows_lines(results, specs, names):
+    """The table of plfsetup.exe against NSIS and the chart's rows for it."""
+    names = [n for n in names if any((n, k) in results for k, _ in WINDOWS_CONTENDERS)]
+    if not names:
+        return [], []
+    lines = ["", "Under Wine, in one prefix: plfsetup.exe against an NSIS installer of the same files (zlib, not "
+             "solid). Medians; the ratios are plfsetup.exe / NSIS.", "",
+             "| workload | runs | plfsetup.exe exit (s) | NSIS exit (s) | exit ratio | plfsetup.exe durable (s) | "
+             "NSIS durable (s) | durable ratio |",
+             "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    rows = []
+    for name in names:
+        pe, pd = medians(results, name, "plfsetup.exe")
+        ne, nd = medians(results, name, "nsis")
+        re = pe / ne if pe is not None and ne else None
+        rd = pd / nd if pd is not None and nd else None
+        runs = " / ".join(str(len(results.get((name, k), []))) for k, _ in WINDOWS_CONTENDERS)
+        lines.append(f"| {specs[name]['label']} | {runs} | {fmt(pe)} | {fmt(ne)} | {fmt(re)} | {fmt(pd)} | "
+                     f"{fmt(nd)} | {fmt(rd)} |")
+        tic = f"{name}: {fmt(re)} × exit, {fmt(rd)} × durable" if re and rd else name
+        rows.append([f'"{tic}"'] + [fmt(v, 3) if v is not None else "?" for v in (pe, pd, ne, nd)])
+    lines += ["", "They do different work: plfsetup.exe flushes each file before it exits and, in (c), keeps every "
+              "replaced file as a backup; the NSIS installer checks its own CRC at start, then writes over what "
+              "stands there and leaves the files in the cache, which its durable time then counts."]
+    return lines, rows
+
+
 def report(results, specs, names, setting, sizes, out_dir, notes):
     labels = dict(CONTENDERS)
-    labels["wine"] = "plfsetup.exe under Wine"
+    labels.update(WINDOWS_CONTENDERS)
     lines = ["# Installer benchmark", "", setting, "",
              "Medians of the runs; ratios are to the floor of the same workload. "
              "Peak memory is the peak resident set of the process (and its children).", "",
@@ -391,10 +509,11 @@ def report(results, specs, names, setting, sizes, out_dir, notes):
         floor_exit = median([r[0] for r in floor]) if floor else None
         floor_durable = median([r[1] for r in floor]) if floor else None
         row = [name]
-        for key in [k for k, _ in CONTENDERS] + ["wine"]:
+        native = [k for k, _ in CONTENDERS]
+        for key in native + [k for k, _ in WINDOWS_CONTENDERS]:
             runs = results.get((name, key))
             if not runs:
-                if key != "wine":
+                if key in native:
                     row.append("?")
                 continue
             e = median([r[0] for r in runs])
@@ -405,9 +524,12 @@ def report(results, specs, names, setting, sizes, out_dir, notes):
             rd = d / floor_durable if floor_durable else None
             lines.append(f"| {specs[name]['label']} | {labels[key]} | {len(runs)} | {fmt(e)} | {fmt(re)} | "
                          f"{fmt(d)} | {fmt(rd)} | {peak if peak is not None else '–'} |")
-            if key != "wine":
+            if key in native:
                 row.append(fmt(re, 3) if re else "?")
-        chart_rows.append(row)
+        if any((name, k) in results for k in native):
+            chart_rows.append(row)
+    windows_table, windows_rows = windows_lines(results, specs, names)
+    lines += windows_table
     lines += ["", "| target | plfsetup |", "|---|---|"]
     lines += target_lines(results)
     lines += ["", "| program | size (bytes) | stripped (bytes) |", "|---|---:|---:|"]
@@ -420,21 +542,24 @@ def report(results, specs, names, setting, sizes, out_dir, notes):
     with open(os.path.join(out_dir, "bench.md"), "w") as f:
         f.write(text)
     print(text)
-    chart(chart_rows, out_dir)
+    chart(chart_rows, windows_rows, out_dir)
 
 
-def chart(rows, out_dir):
+def chart(rows, windows_rows, out_dir):
+    """bench.png: the native contenders against the floor, and beside them the Windows ones in seconds."""
     if not shutil.which("gnuplot"):
         log("bench: gnuplot is missing (scripts/deps.sh bench installs it): no chart")
         return
-    dat = os.path.join(out_dir, "bench.dat")
-    with open(dat, "w") as f:
-        f.write("workload " + " ".join(f'"{label}"' for _, label in CONTENDERS) + "\n")
-        for row in rows:
-            f.write(" ".join(row) + "\n")
-    script = f"""
-set terminal pngcairo size 1100,600 font ",10"
-set output "{os.path.join(out_dir, 'bench.png')}"
+    if not rows and not windows_rows:
+        return
+    panels = []
+    if rows:
+        dat = os.path.join(out_dir, "bench.dat")
+        with open(dat, "w") as f:
+            f.write("workload " + " ".join(f'"{label}"' for _, label in CONTENDERS) + "\n")
+            for row in rows:
+                f.write(" ".join(row) + "\n")
+        panels.append(f"""
 set title "Time to exit, relative to the floor (inflate + write) of each workload"
 set datafile missing "?"
 set style data histograms
@@ -446,7 +571,31 @@ set grid ytics
 set ylabel "× floor (log scale)"
 set key top left
 plot for [i=2:{len(CONTENDERS) + 1}] "{dat}" using i:xtic(1) title columnheader(i), 1 with lines dt 2 lc "black" notitle
-"""
+""")
+    if windows_rows:
+        dat = os.path.join(out_dir, "bench-windows.dat")
+        with open(dat, "w") as f:
+            f.write('workload "plfsetup.exe, exit" "plfsetup.exe, durable" "NSIS, exit" "NSIS, durable"\n')
+            for row in windows_rows:
+                f.write(" ".join(row) + "\n")
+        panels.append(f"""
+reset
+set title "Under Wine: seconds to exit and until on disk (durable); plfsetup.exe / NSIS under each workload"
+set datafile missing "?"
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.8 border -1
+set yrange [0:*]
+set grid ytics
+set ylabel "seconds"
+set key top left
+plot "{dat}" using 2:xtic(1) title columnheader(2) lc rgb "#1b7837", "" using 3 title columnheader(3) lc rgb "#a6dba0", \\
+     "" using 4 title columnheader(4) lc rgb "#2166ac", "" using 5 title columnheader(5) lc rgb "#92c5de"
+""")
+    width = 1100 * len(panels)
+    script = (f'set terminal pngcairo size {width},600 font ",10"\n'
+              f'set output "{os.path.join(out_dir, "bench.png")}"\n'
+              f"set multiplot layout 1,{len(panels)}\n" + "".join(panels) + "unset multiplot\n")
     subprocess.run(["gnuplot"], input=script, text=True, check=False)
 
 
@@ -459,8 +608,11 @@ def main():
     ap.add_argument("--only", help="comma-separated workloads (a,a64,b,c,dir)")
     ap.add_argument("--reps", type=int, help="runs per contender (default: per workload)")
     ap.add_argument("--fs", choices=["auto", "scratch", "plain"], default="auto")
-    ap.add_argument("--windows-exe", help="plfsetup.exe to run under Wine on (b)")
-    ap.add_argument("--no-wine", action="store_true")
+    all_keys = [k for k, _ in CONTENDERS + WINDOWS_CONTENDERS]
+    ap.add_argument("--contenders", help=f"comma-separated contenders (default: all of {','.join(all_keys)})")
+    ap.add_argument("--windows-exe", help="plfsetup.exe to run under Wine on (b) and (c), against an NSIS installer "
+                                          "built for the same architecture")
+    ap.add_argument("--no-wine", action="store_true", help="no Windows contenders")
     args = ap.parse_args()
 
     for tool in ("zip", "unzip", "tar", "gzip"):
@@ -471,6 +623,10 @@ def main():
     for n in names:
         if n not in specs and n != "dir":
             sys.exit(f"bench: no workload {n}")
+    contenders = args.contenders.split(",") if args.contenders else all_keys
+    for k in contenders:
+        if k not in all_keys:
+            sys.exit(f"bench: no contender {k} (there are {', '.join(all_keys)})")
     directory = "dir" in names
     names = [n for n in names if n != "dir"]
     if args.reps:
@@ -501,25 +657,34 @@ def main():
         data_work = os.path.join(work, "tiny") if args.tiny else work
         os.makedirs(data_work, exist_ok=True)
         results["directory"] = measure_directory(tools, data_work, DIRECTORY_ENTRIES["tiny" if args.tiny else "full"])
+    native = [k for k, _ in CONTENDERS if k in contenders]
+    windows = [k for k, _ in WINDOWS_CONTENDERS if k in contenders]
+    windows_names = [n for n in names if n in WINDOWS_WORKLOADS]
+    exe = os.path.abspath(args.windows_exe or os.path.join(os.path.dirname(work), "windows", "src", "driver",
+                                                           "plfsetup.exe"))
+    installers = {}
     try:
         for n in names:
-            run_workload(n, specs[n], data[n], tools, space, results, args.tiny)
-        exe = args.windows_exe or os.path.join(os.path.dirname(work), "windows", "src", "driver", "plfsetup.exe")
-        if args.no_wine or "b" not in names:
-            pass
-        elif not os.path.exists(exe):
-            notes.append(f"plfsetup.exe under Wine: skipped, {exe} is absent (build the windows preset)")
-        elif not shutil.which("wine"):
-            notes.append("plfsetup.exe under Wine: skipped, Wine is not installed")
-        else:
-            run_wine(tools, data["b"], space, work, exe, results)
+            if native:
+                run_workload(n, specs[n], data[n], tools, space, results, native)
+        if windows and windows_names:
+            installers = run_windows(windows_names, specs, data, tools, space, work, exe, windows, args, results,
+                                     notes)
     finally:
         space.close()
 
     notes.append(f"Whole benchmark: {time.perf_counter() - started:.0f} s on {os.cpu_count()} cores.")
-    exe = args.windows_exe or os.path.join(os.path.dirname(work), "windows", "src", "driver", "plfsetup.exe")
-    sizes = [("plfsetup (native, Release)", file_size(tools["plfsetup"], "strip")),
-             ("plfsetup.exe (32-bit Windows, MinSizeRel)", file_size(exe, "i686-w64-mingw32-strip"))]
+    sizes = [("plfsetup (native, Release)", file_size(tools["plfsetup"], "strip"))]
+    if os.path.exists(exe):
+        bits, strip = {"x86-unicode": (32, "i686"), "amd64-unicode": (64, "x86_64")}[nsis.pe_target(exe)]
+        sizes.append((f"plfsetup.exe ({bits}-bit Windows, {os.path.relpath(exe)})",
+                      file_size(exe, f"{strip}-w64-mingw32-strip")))
+    else:
+        sizes.append(("plfsetup.exe", (None, None)))
+    for folder, installer in installers.items():
+        name = os.path.basename(folder)
+        sizes.append((f"Install.PLF of {name}", file_size(os.path.join(folder, "Install.PLF"), None)))
+        sizes.append((f"NSIS installer of {name} ({os.path.basename(installer)})", file_size(installer, None)))
     report(results, specs, names, setting, sizes, out_dir, notes)
 
 

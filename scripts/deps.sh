@@ -8,7 +8,8 @@
 # windows: mingw-w64 with its zlib, and Wine (64-bit and 32-bit) for the tests.
 # reliability: clang with libFuzzer's runtime (the fuzz preset), clang-tidy,
 # cppcheck and valgrind (scripts/fuzz.sh, scripts/analyse.sh).
-# bench (optional, not part of all): unzip and gnuplot for scripts/bench.sh.
+# bench (optional, not part of all): unzip and gnuplot for scripts/bench.sh,
+# and NSIS (makensis), whose installer it runs under Wine beside plfsetup.exe.
 # As root it installs with apt-get; otherwise it names what is missing and
 # fails. Quick when everything is there.
 set -euo pipefail
@@ -16,7 +17,7 @@ set -euo pipefail
 native=(build-essential g++ cmake make zlib1g-dev googletest python3 zip locales)
 windows=(mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386)
 reliability=(clang libclang-rt-14-dev clang-tidy cppcheck valgrind)
-bench=(zip unzip gnuplot-nox)
+bench=(zip unzip gnuplot-nox nsis)
 
 case "${1:-all}" in
   native) wanted=("${native[@]}") ;;
