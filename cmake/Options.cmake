@@ -1,6 +1,9 @@
 # Warnings are errors on every build. Only for the compilers: the resource
 # compiler (windres) takes none of these flags.
-add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Wpedantic;-Wshadow;-Werror>")
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Wpedantic;-Wshadow>")
+if(PLF_WERROR)
+  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-Werror>")
+endif()
 
 if(PLF_SANITIZE)
   add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-fsanitize=address,undefined;-fno-sanitize-recover=all;-fno-omit-frame-pointer>")

@@ -1,0 +1,204 @@
+#!/usr/bin/env python3
+"""Mutation sample: how many small, mechanical faults in src/ the native
+tests catch. Draws N seeded mutants (a flipped comparison, && for || and
+back, a constant off by one, a dropped throw or statement, a negated
+condition or boolean), builds the native tests with each in its own build
+folder, runs them and tells which mutants survived.
+
+  scripts/mutants.sh [N] [SEED]        (default: 60 mutants, seed 1)
+
+Mutants are made in a copy of the tree (build/mutants/tree), so the
+working tree and its builds are never touched, whatever happens.
+"""
+
+import os
+import pathlib
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+SOURCE = pathlib.Path(__file__).resolve().parent.parent
+WORK = SOURCE / "build" / "mutants"
+ROOT = WORK / "tree"  # the copy that is mutated
+BUILD = WORK / "build"
+TEST_TIMEOUT = 120  # seconds per test binary: a mutant may loop forever
+
+# (name, pattern, replacement). Each match outside strings and comments is
+# one candidate site.
+OPERATORS = [
+    # Binary operators stand between blanks in this code base; "<" and ">"
+    # without them are template brackets.
+    ("== to !=", re.compile(r"(?<= )==(?= )"), "!="),
+    ("!= to ==", re.compile(r"(?<= )!=(?= )"), "=="),
+    ("< to <=", re.compile(r"(?<= )<(?= )"), "<="),
+    ("<= to <", re.compile(r"(?<= )<=(?= )"), "<"),
+    ("> to >=", re.compile(r"(?<= )>(?= )"), ">="),
+    (">= to >", re.compile(r"(?<= )>=(?= )"), ">"),
+    ("&& to ||", re.compile(r"&&"), "||"),
+    ("|| to &&", re.compile(r"\|\|"), "&&"),
+    ("constant + 1", re.compile(r"(?<![\w.])([0-9]+)(?![\w.'x])"), None),
+    ("true to false", re.compile(r"\btrue\b"), "false"),
+    ("false to true", re.compile(r"\bfalse\b"), "true"),
+    ("negated condition", re.compile(r"\bif \((?!constexpr)"), None),
+    ("dropped throw", re.compile(r"^\s*throw\b[^;]*;"), None),
+    ("dropped statement", re.compile(r"^\s*[A-Za-z_][\w:.>\-]*\([^;{}]*\);\s*$"), None),
+]
+
+
+def code_spans(line):
+    """The parts of a line that are code: not string or char literals, not a
+    // comment. Returns a list of (start, end)."""
+    spans, i, start, n = [], 0, 0, len(line)
+    while i < n:
+        c = line[i]
+        if c == "/" and line.startswith("//", i):
+            spans.append((start, i))
+            return spans
+        if c in "\"'":
+            spans.append((start, i))
+            quote, i = c, i + 1
+            while i < n and line[i] != quote:
+                i += 2 if line[i] == "\\" else 1
+            i += 1
+            start = i
+            continue
+        i += 1
+    spans.append((start, n))
+    return spans
+
+
+def matching_paren(line, at):
+    """Where the parenthesis opened at `at` closes on the same line; -1."""
+    depth = 0
+    for i in range(at, len(line)):
+        depth += {"(": 1, ")": -1}.get(line[i], 0)
+        if depth == 0:
+            return i
+    return -1
+
+
+def sites():
+    found = []
+    for path in sorted((ROOT / "src").rglob("*")):
+        # Only what the native build compiles can be caught by its tests.
+        if path.suffix not in (".cpp", ".h") or "_win32" in path.name:
+            continue
+        in_block = False
+        for number, line in enumerate(path.read_text(encoding="latin-1").splitlines(), 1):
+            stripped = line.strip()
+            if in_block:
+                in_block = "*/" not in stripped
+                continue
+            if stripped.startswith("/*"):
+                in_block = "*/" not in stripped
+                continue
+            if not stripped or stripped.startswith(("#", "//", "static_assert")):
+                continue
+            spans = code_spans(line)
+            for name, pattern, replacement in OPERATORS:
+                for m in pattern.finditer(line):
+                    if not any(a <= m.start() and m.end() <= b for a, b in spans):
+                        continue
+                    if name == "constant + 1":
+                        text = str(int(m.group(1)) + 1)
+                    elif name == "negated condition":
+                        close = matching_paren(line, m.end() - 1)
+                        if close < 0:
+                            continue
+                        found.append((path, number, name, m.end(), close, "!(" + line[m.end():close] + ")"))
+                        continue
+                    elif replacement is None:
+                        text = line[:len(line) - len(line.lstrip())] + ";" if name.startswith("dropped") else ""
+                        found.append((path, number, name, 0, len(line), text))
+                        continue
+                    else:
+                        text = replacement
+                    found.append((path, number, name, m.start(), m.end(), text))
+    return found
+
+
+def run(cmd, timeout=None):
+    return subprocess.run(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+
+
+def copy_tree():
+    """The sources as they are now, into the copy; the build folder stays,
+    so that only what changed is rebuilt."""
+    ROOT.mkdir(parents=True, exist_ok=True)
+    for name in ("CMakeLists.txt", "CMakePresets.json"):
+        shutil.copy2(SOURCE / name, ROOT / name)
+    for folder in ("cmake", "src", "tests", "fuzz", "bench", "examples", "resources", "scripts"):
+        shutil.rmtree(ROOT / folder, ignore_errors=True)  # a file gone from the tree goes from the copy
+        if (SOURCE / folder).is_dir():
+            shutil.copytree(SOURCE / folder, ROOT / folder, ignore=shutil.ignore_patterns("__pycache__"))
+
+
+def configure():
+    if not (BUILD / "CMakeCache.txt").exists():
+        r = run(["cmake", "-S", str(ROOT), "-B", str(BUILD), "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DCMAKE_CXX_COMPILER=g++",
+                 "-DCMAKE_C_COMPILER=gcc", "-DPLF_WERROR=OFF"])
+        if r.returncode != 0:
+            sys.exit("mutants: configuring failed:\n" + r.stdout.decode(errors="replace"))
+    r = run(["cmake", "--build", str(BUILD), "-j2"])
+    if r.returncode != 0:
+        sys.exit("mutants: the unmutated tree does not build:\n" + r.stdout.decode(errors="replace")[-3000:])
+
+
+def tests_pass():
+    """False when the native tests catch the mutant (a failure, a crash or a
+    hang); the end-to-end tests are left out, being slow and about Wine."""
+    try:
+        r = run(["ctest", "--test-dir", str(BUILD), "-j2", "-E", "e2e", "--timeout", str(TEST_TIMEOUT),
+                 "--stop-on-failure"], timeout=TEST_TIMEOUT * 4)
+    except subprocess.TimeoutExpired:
+        return False
+    return r.returncode == 0
+
+
+def main():
+    count = int(sys.argv[1]) if len(sys.argv) > 1 else 60
+    seed = int(sys.argv[2]) if len(sys.argv) > 2 else 1
+    copy_tree()
+    all_sites = sites()
+    chosen = random.Random(seed).sample(all_sites, min(count, len(all_sites)))
+    print(f"mutants: {len(chosen)} of {len(all_sites)} sites, seed {seed}", flush=True)
+    configure()
+    killed, survived, unbuilt = 0, [], 0
+    started = time.time()
+    for k, (path, number, name, start, end, text) in enumerate(chosen, 1):
+        original = path.read_bytes()
+        lines = original.decode("latin-1").split("\n")
+        line = lines[number - 1]
+        mutated = line[:start] + text + line[end:]
+        lines[number - 1] = mutated
+        where = f"{path.relative_to(ROOT)}:{number}"
+        try:
+            path.write_bytes("\n".join(lines).encode("latin-1"))
+            built = run(["cmake", "--build", str(BUILD), "-j2"]).returncode == 0
+            if not built:
+                unbuilt += 1
+                verdict = "does not build"
+            elif tests_pass():
+                survived.append((where, name, line.strip(), mutated.strip()))
+                verdict = "SURVIVED"
+            else:
+                killed += 1
+                verdict = "killed"
+        finally:
+            path.write_bytes(original)
+        print(f"[{k}/{len(chosen)}] {verdict:15} {where} ({name})", flush=True)
+    run(["cmake", "--build", str(BUILD), "-j2"])  # the tree as it is again
+    tried = killed + len(survived)
+    print(f"\nmutants: seed {seed}: {killed} killed, {len(survived)} survived, {unbuilt} did not build"
+          f" ({time.time() - started:.0f} s)")
+    if tried:
+        print(f"mutants: kill rate {100.0 * killed / tried:.1f}% of {tried} that built")
+    for where, name, before, after in survived:
+        print(f"  survived {where} ({name})\n    - {before}\n    + {after}")
+
+
+if __name__ == "__main__":
+    main()
