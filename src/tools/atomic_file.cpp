@@ -76,7 +76,12 @@ int Add(const std::string& path, FileHandle handle) {
   return -1;
 }
 
-Creation::Creation() { gCreating.fetch_add(1); }
+Creation::Creation() {
+  gCreating.fetch_add(1);
+  // The handler may have looked at the count already and be ending the
+  // process: a file created now could be left behind unlisted, so none is.
+  while (gEnding.load()) atomic_os::PauseInHandler();
+}
 Creation::~Creation() { gCreating.fetch_sub(1); }
 
 void ForgetHandle(int slot) {
