@@ -8,7 +8,6 @@
 #include "runtime/platform.h"
 #include "runtime/stream.h"
 #include "runtime/wildcard.h"
-#include "text/textutil.h"
 #include "tools/atomic_file.h"
 
 namespace plf::tools {
@@ -205,19 +204,15 @@ bool ParseArguments(const std::vector<std::string>& args, const std::vector<Opti
   return true;
 }
 
-namespace {
-
-std::string FoldedEntryName(const std::string& name) {
+std::string FoldedName(const std::string& name) {
   std::string folded = name;
-  for (char& c : folded) c = c == '/' ? '\\' : static_cast<char>(UpperFoldTable[static_cast<unsigned char>(c)]);
+  for (char& c : folded) c = c == '/' ? '\\' : static_cast<char>(Sys().UpperChar(static_cast<unsigned char>(c)));
   return folded;
 }
 
-}  // namespace
-
 bool EntryNameMatches(const std::string& pattern, const std::string& entryName) {
-  const std::string p = FoldedEntryName(pattern);
-  const std::string n = FoldedEntryName(entryName);
+  const std::string p = FoldedName(pattern);
+  const std::string n = FoldedName(entryName);
   return HasWildcards(p) ? MatchesWildcard(p, n) : Sys().CompareTextLocale(p, n) == 0;
 }
 

@@ -71,6 +71,9 @@ std::string PackageReadProblem(const std::string& readerMessage);
 // folders, "*" and "?" as the installer's find-first has them, letter case
 // ignored as its lookup ignores it.
 bool EntryNameMatches(const std::string& pattern, const std::string& entryName);
+// A name or target in the form that makes two spellings of one file equal
+// on Windows: letter case folded, "/" as "\\".
+std::string FoldedName(const std::string& name);
 // The positions of the names that one of the patterns matches, in order;
 // every position when there are no patterns. The patterns that match
 // nothing are added to *unmatched.

@@ -501,8 +501,8 @@ int Pack(const PackRequest& r, std::ostream& out, std::ostream& err) {
   if (code != kExitOk) return code;
   code = CollectItems(r, &items, &walked, err);
   if (code == kExitOk) code = CheckNames(items, err);
-  if (code == kExitOk && Sys().GetAttributes(items[0].path) != kInvalidAttributes &&
-      (Sys().GetAttributes(items[0].path) & kAttrDirectory) == 0) {
+  const std::uint32_t scriptAttributes = code == kExitOk ? Sys().GetAttributes(items[0].path) : kInvalidAttributes;
+  if (scriptAttributes != kInvalidAttributes && (scriptAttributes & kAttrDirectory) == 0) {
     code = ScriptText(items[0].path, &items[0].text, err);
     items[0].inMemory = true;
   }

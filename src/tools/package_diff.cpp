@@ -80,12 +80,6 @@ std::string OptionValue(const std::string& script, const char* key) {
 
 }  // namespace
 
-std::string FoldedName(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) c = c == '/' ? '\\' : static_cast<char>(Sys().UpperChar(static_cast<unsigned char>(c)));
-  return folded;
-}
-
 bool SameContent(TStream& a, TStream& b) {
   std::vector<char> pa(kPiece), pb(kPiece);
   for (;;) {

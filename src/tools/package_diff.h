@@ -54,8 +54,5 @@ ScriptDiff DiffScripts(const std::string& oldScript, const std::string& newScrip
 // memory whatever their size.
 bool SameContent(TStream& a, TStream& b);
 
-// A name or target in the form that makes two spellings of one file equal
-// on Windows: letter case folded, "/" as "\".
-std::string FoldedName(const std::string& name);
 
 }  // namespace plf::tools
