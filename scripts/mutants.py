@@ -11,9 +11,10 @@ Mutants are made in a copy of the tree (build/mutants/tree), so the
 working tree and its builds are never touched, whatever happens.
 """
 
+import collections
+import hashlib
 import os
 import pathlib
-import random
 import re
 import shutil
 import subprocess
@@ -120,6 +121,27 @@ def sites():
     return found
 
 
+def draw(all_sites, count, seed):
+    """The sample: the sites whose seeded hash of file, line text, operator
+    and column is least. A site keeps its rank whatever changes elsewhere, so
+    a later run with the same seed meets the same mutants on lines that are
+    still there, and before-and-after rates compare like with like."""
+    seen = collections.Counter()
+    ranked, texts = [], {}
+    for site in all_sites:
+        path, number, name, start = site[:4]
+        if path not in texts:
+            texts[path] = path.read_text(encoding="latin-1").splitlines()
+        line = texts[path][number - 1]
+        indent = len(line) - len(line.lstrip())
+        identity = f"{path.relative_to(ROOT)}|{line.strip()}|{name}|{start - indent}"
+        seen[identity] += 1
+        digest = hashlib.sha256(f"{seed}|{identity}|{seen[identity]}".encode("latin-1")).hexdigest()
+        ranked.append((digest, site))
+    ranked.sort(key=lambda pair: pair[0])
+    return [site for _, site in ranked[:count]]
+
+
 def run(cmd, timeout=None):
     return subprocess.run(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
 
@@ -163,7 +185,7 @@ def main():
     seed = int(sys.argv[2]) if len(sys.argv) > 2 else 1
     copy_tree()
     all_sites = sites()
-    chosen = random.Random(seed).sample(all_sites, min(count, len(all_sites)))
+    chosen = draw(all_sites, count, seed)
     print(f"mutants: {len(chosen)} of {len(all_sites)} sites, seed {seed}", flush=True)
     configure()
     killed, survived, unbuilt = 0, [], 0
