@@ -5,7 +5,12 @@ back, a constant off by one, a dropped throw or statement, a negated
 condition or boolean), builds the native tests with each in its own build
 folder, runs them and tells which mutants survived.
 
-  scripts/mutants.sh [N] [SEED]        (default: 60 mutants, seed 1)
+  scripts/mutants.sh [N] [SEED] [--survivors-of LOG]   (default: 60 mutants, seed 1)
+
+With --survivors-of, a mutant that an earlier run's output LOG lists as
+surviving (same file, operator and line text) is counted as surviving again
+without being built: fewer or equal tests cannot catch it, so only the
+mutants caught before need a run to tell whether they still are.
 
 Mutants are made in a copy of the tree (build/mutants/tree), so the
 working tree and its builds are never touched, whatever happens.
@@ -180,9 +185,25 @@ def tests_pass():
     return r.returncode == 0
 
 
+def earlier_survivors(log):
+    """(file, operator, stripped line) of every survivor an earlier run printed."""
+    found, lines = set(), pathlib.Path(log).read_text(errors="replace").splitlines()
+    for i, line in enumerate(lines):
+        m = re.match(r"  survived (\S+):\d+ \((.*)\)$", line)
+        if m and i + 1 < len(lines) and lines[i + 1].startswith("    - "):
+            found.add((m.group(1), m.group(2), lines[i + 1][6:].strip()))
+    return found
+
+
 def main():
-    count = int(sys.argv[1]) if len(sys.argv) > 1 else 60
-    seed = int(sys.argv[2]) if len(sys.argv) > 2 else 1
+    args = sys.argv[1:]
+    survivors = set()
+    if "--survivors-of" in args:
+        at = args.index("--survivors-of")
+        survivors = earlier_survivors(args[at + 1])
+        del args[at:at + 2]
+    count = int(args[0]) if len(args) > 0 else 60
+    seed = int(args[1]) if len(args) > 1 else 1
     copy_tree()
     all_sites = sites()
     chosen = draw(all_sites, count, seed)
@@ -197,6 +218,10 @@ def main():
         mutated = line[:start] + text + line[end:]
         lines[number - 1] = mutated
         where = f"{path.relative_to(ROOT)}:{number}"
+        if (str(path.relative_to(ROOT)), name, line.strip()) in survivors:
+            survived.append((where, name, line.strip(), mutated.strip()))
+            print(f"[{k}/{len(chosen)}] {'SURVIVED':15} {where} ({name}) as before, not run", flush=True)
+            continue
         try:
             path.write_bytes("\n".join(lines).encode("latin-1"))
             built = run(["cmake", "--build", str(BUILD), "-j2"]).returncode == 0
