@@ -49,13 +49,11 @@ PackedDate Day(int y, int m, int d) {
 }
 
 std::uint32_t Load32(const std::string& b, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
-  return v;
+  return plf::LoadLE32(reinterpret_cast<const std::uint8_t*>(b.data() + at));
 }
 
 void Store32(std::string* b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) (*b)[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  plf::StoreLE32(reinterpret_cast<std::uint8_t*>(&(*b)[at]), v);
 }
 
 // Offsets of the records (their length fields) of a package's directory.
@@ -110,12 +108,9 @@ void Packages(const fs::path& source) {
               {"settings.ini", ReadAll(examples / "files/settings.ini"), Day(2024, 3, 1)},
               {"hello.txt", ReadAll(examples / "files/hello.txt"), Day(2024, 3, 1)}}));
 
-  const std::vector<Entry> scenario = {{"SCRIPT", kScenarioScript},
-                                       {"a", "alpha"},
-                                       {"b", Noise(3000, 2)},
+  const std::vector<Entry> scenario = {{"SCRIPT", kScenarioScript}, {"a", "alpha"}, {"b", Noise(3000, 2)},
                                        {"empty", "", PackedDate::None(), true, 500},
-                                       {"dated", "dated", Day(2001, 5, 6)},
-                                       {"A", "capital a"}};
+                                       {"dated", "dated", Day(2001, 5, 6)}, {"A", "capital a"}};
   const std::string base = Pack(scenario);
   Write("package", "scenario.plf", base);
   Write("package", "no_script.plf", Pack({{"a", "alpha"}, {"b", "beta"}}));
@@ -125,13 +120,9 @@ void Packages(const fs::path& source) {
   // Dates: valid, the 1899 zero day, leap days, the ends of the year byte,
   // and bytes that name no day at all (patched in after writing).
   std::string dates = Pack({{"SCRIPT", "[Options]\r\nTimeStamp=23:59:59\r\n[Files]\r\nd1=a\r\nd2=b\r\nd3=c\r\n"},
-                            {"d1", "1", Day(2000, 7, 15)},
-                            {"d2", "2", Day(2000, 2, 29)},
-                            {"d3", "3", Day(1899, 12, 30)},
-                            {"d4", "4", Day(2127, 12, 31)},
-                            {"d5", "5", Day(1980, 1, 1)},
-                            {"d6", "6", Day(2100, 1, 1)},
-                            {"d7", "7", Day(2000, 1, 1)}});
+                            {"d1", "1", Day(2000, 7, 15)}, {"d2", "2", Day(2000, 2, 29)},
+                            {"d3", "3", Day(1899, 12, 30)}, {"d4", "4", Day(2127, 12, 31)},
+                            {"d5", "5", Day(1980, 1, 1)}, {"d6", "6", Day(2100, 1, 1)}, {"d7", "7", Day(2000, 1, 1)}});
   const std::vector<std::size_t> records = Records(dates);
   Store32(&dates, records[6] + 20, 0x001D0201u);  // 29 February 2001
   Store32(&dates, records[7] + 20, 0x00200D00u);  // month 13, day 32
@@ -147,29 +138,26 @@ void Packages(const fs::path& source) {
   damaged[dataB + 20] = static_cast<char>(damaged[dataB + 20] ^ 0x55);
   Write("package", "damaged_entry.plf", damaged);
 
-  std::string longer = base;  // the script records more than it holds
-  Store32(&longer, at[0] + 12, Load32(base, at[0] + 12) + 100);
-  Write("package", "script_size_too_large.plf", longer);
-  std::string shorter = base;
-  Store32(&shorter, at[0] + 12, 20);
-  Write("package", "script_size_too_small.plf", shorter);
-
   std::string outside = base;  // data before the data area, and past its end
   Store32(&outside, at[1] + 4, 19);
   Store32(&outside, at[2] + 8, Load32(base, 12));
   Write("package", "data_outside.plf", outside);
 
-  std::string version = base;
-  Store32(&version, 8, 0x173FE514u);
-  Write("package", "bad_version.plf", version);
-
-  std::string count = base;
-  Store32(&count, Load32(base, 12) + 12, 0x7FFFFFFFu);
-  Write("package", "huge_count.plf", count);
-
-  std::string length = base;
-  Store32(&length, at[3], 16384);
-  Write("package", "record_too_long.plf", length);
+  // One length or count field set to a value that does not fit.
+  const struct {
+    const char* name;
+    std::size_t at;
+    std::uint32_t value;
+  } patches[] = {{"script_size_too_large.plf", at[0] + 12, Load32(base, at[0] + 12) + 100},  // more than it holds
+                 {"script_size_too_small.plf", at[0] + 12, 20},
+                 {"bad_version.plf", 8, 0x173FE514u},
+                 {"huge_count.plf", Load32(base, 12) + 12, 0x7FFFFFFFu},
+                 {"record_too_long.plf", at[3], 16384}};
+  for (const auto& patch : patches) {
+    std::string bytes = base;
+    Store32(&bytes, patch.at, patch.value);
+    Write("package", patch.name, bytes);
+  }
 }
 
 // A NUL ends the text for every scanner of the script.

@@ -88,7 +88,8 @@ InstallScenario::InstallScenario(const TempDir& root)
   appDir_ = Normal(appDir_);
   modulePath_ = Normal(modulePath_);
 
-  std::string script = "[Verify]\r\nDir=" + appDir_ + "\r\n[Options]\r\nTimeStamp=12:00\r\n[Files]\r\n";
+  std::string script = "[Verify]\r\nDir=" + appDir_ + "\r\nNoExist=" + Normal(appDir_ + "/*.lock") +
+                       "\r\n[Options]\r\nTimeStamp=12:00\r\n[Files]\r\n";
   auto line = [&script](const std::string& entry, const std::string& target) {
     script += entry + "=" + target + "\r\n";
   };
@@ -156,13 +157,13 @@ std::vector<std::string> InstallScenario::CheckAfterFault(int code, const std::v
     const auto backup = Content(t.backup);
     const auto temp = Content(t.temp);
     const std::string at = t.label + ": ";
+    // A read-only target taken for writable (its attributes could not be
+    // read) is written beside and then refused: the new data stays there.
+    if (temp && (code != 1 || temp != t.newContent))
+      v.push_back(at + "the \"~\" file holds " + Describe(temp, t) + " after exit code " + std::to_string(code));
     if (!t.installs) {
       if (target != t.oldContent) v.push_back(at + "the read-only target holds " + Describe(target, t));
       if (backup) v.push_back(at + "the read-only target was backed up");
-      // Taken for writable (its attributes could not be read), it is
-      // written beside and then refused: the new data stays there, whole.
-      if (temp && (code != 1 || temp != t.newContent))
-        v.push_back(at + "the \"~\" file holds " + Describe(temp, t) + " after exit code " + std::to_string(code));
       continue;
     }
     const bool renameFailed = code == 1 && shown == "Cannot rename " + t.temp + " to " + t.path + "!";
@@ -172,8 +173,6 @@ std::vector<std::string> InstallScenario::CheckAfterFault(int code, const std::v
     // A backup is either the one that was there or the old target, whole.
     const bool backupOk = backup == t.oldBackup || (!t.oldBackup && backup == t.oldContent);
     if (!backupOk) v.push_back(at + "the backup holds " + Describe(backup, t));
-    if (temp && (code != 1 || temp != t.newContent))
-      v.push_back(at + "the \"~\" file holds " + Describe(temp, t) + " after exit code " + std::to_string(code));
   }
   for (const std::string& s : StrayFiles()) v.push_back("stray file " + s);
   return v;

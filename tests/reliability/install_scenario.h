@@ -1,7 +1,7 @@
 // The representative install that the failure and crash matrices run again
 // and again: a new file in new nested folders, a replace with backup, a
 // replace while the backup already exists, a read-only target, a line whose
-// entry is missing and a dated entry with TimeStamp, behind a [Verify] line.
+// entry is missing and a dated entry with TimeStamp, behind [Verify] lines.
 // It lays the state out in a folder and judges what a run left there.
 #pragma once
 
