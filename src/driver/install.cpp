@@ -15,6 +15,7 @@
 #include "runtime/platform.h"
 #include "runtime/stream.h"
 #include "runtime/string_list.h"
+#include "runtime/wildcard.h"
 #include "streams/dir_helpers.h"
 #include "streams/replace_stream.h"
 #include "text/ini_string_list.h"
@@ -90,7 +91,11 @@ void InstallLine(TPreLoadReader& reader, Settings& settings, std::string line, c
     MakeBackupName(target, settings.pattern, &backup);
     if (SameFileName(backup, target))
       backup.clear();  // a pattern that names the target itself keeps no backup
-    else if (!FileExists(backup))
+    else if (!HasWildcards(backup) || !FileExists(backup))
+      // A move never replaces what stands at its destination, so an existing
+      // backup survives it without a search first, which spares Windows a
+      // lookup of a name that is usually not there. A name with wildcards is
+      // searched: on POSIX it could be created literally beside the backup.
       movedToBackup = Sys().MoveFile(target, backup);
   }
   // A folder moved aside takes the files waiting in it along.
