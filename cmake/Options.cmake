@@ -23,6 +23,10 @@ if(WIN32)
   add_compile_options("$<$<AND:$<COMPILE_LANGUAGE:C,CXX>,$<CONFIG:MinSizeRel,Release>>:-ffunction-sections;-fdata-sections>")
   add_link_options($<$<CONFIG:MinSizeRel,Release>:LINKER:--gc-sections>)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # Unwind tables only where a C++ exception can pass, not at every
+    # instruction: nothing here unwinds from an asynchronous event. (64-bit
+    # Windows unwinds through the system's tables, which this would drop.)
+    add_compile_options("$<$<AND:$<COMPILE_LANGUAGE:C,CXX>,$<CONFIG:MinSizeRel,Release>>:-fno-asynchronous-unwind-tables>")
     set(plf_symbol_prefix "_")  # 32-bit Windows names C symbols with a "_"
   else()
     set(plf_symbol_prefix "")

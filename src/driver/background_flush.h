@@ -5,14 +5,12 @@
 // (Windows): the flushes then overlap each other and the inflating.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "runtime/platform.h"
+#include "runtime/worker_threads.h"
 
 namespace plf {
 
@@ -34,16 +32,18 @@ class TBackgroundFlush {
   bool Failed(std::size_t ticket) const;
 
  private:
+  static void WorkOn(void* self);
   void Work();
 
-  mutable std::mutex mutex_;
-  std::condition_variable wake_, idle_;
+  mutable TMutex mutex_;
+  TCondition wake_, idle_;
   std::deque<std::size_t> queue_;
   std::vector<FileHandle> handles_;
   std::vector<bool> failed_;
   std::size_t busy_ = 0;
   bool stopping_ = false;
-  std::vector<std::thread> threads_;
+  TThread threads_[kThreads];
+  unsigned started_ = 0;
 };
 
 }  // namespace plf
