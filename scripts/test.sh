@@ -49,6 +49,13 @@ step_32_bit() {
 }
 
 build() { cmake --preset "$1" && cmake --build --preset "$1"; }
+# The shipped installer, stripped as it is built, stays under 300 KiB.
+product_size() {
+  local size
+  size=$(stat -c %s build/windows/src/driver/plfsetup.exe) || return 1
+  echo "plfsetup.exe: $size bytes (limit 307200)"
+  [ "$size" -lt 307200 ]
+}
 run_tests() { ctest --preset "$1"; }
 # The first start of Wine in a prefix takes a while; done once, up front.
 wine_prefix() { scripts/wine-run.sh --init "build/$1/wineprefix"; }
@@ -83,6 +90,7 @@ bench_smoke() { scripts/deps.sh bench && scripts/bench.sh --tiny --no-wine --fs 
 step "packages" scripts/deps.sh all
 step "native: build" build native
 step "windows: build" build windows
+step "windows: the product's size" product_size
 step "windows-x64: build" build windows-x64
 step_32_bit "windows: Wine prefix" wine_prefix windows
 step_32_bit "windows: tests under Wine" run_tests windows
