@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "runtime/file_tests.h"
 #include "runtime/platform.h"
 #include "support/test_support.h"
 
@@ -21,34 +22,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-constexpr std::int64_t kTicksPerSecond = 10000000;
-constexpr std::int64_t kUnixEpochTicks = 116444736000000000LL;
+std::int64_t FileTimeOfUnix(std::int64_t seconds) { return 116444736000000000LL + seconds * 10000000; }
 
-std::int64_t FileTimeOfUnix(std::int64_t seconds) { return kUnixEpochTicks + seconds * kTicksPerSecond; }
-
-// Puts a time zone in force for one test and restores the previous one.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    const char* old = std::getenv("TZ");
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (hadOld_) {
-      setenv("TZ", old_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  bool hadOld_ = false;
-  std::string old_;
-};
+void SetTimeZone(const char* zone) {
+  setenv("TZ", zone, 1);
+  tzset();
+}
 
 // What the system hands back is UTF-8 and comes in as code page 1250: the
 // current folder in a full path, and the names of a listing when they are
@@ -56,14 +35,12 @@ class ScopedTimeZone {
 // are characters 1250 has no byte for.
 TEST(PosixPlatform, WhatTheSystemHandsBackComesInAsCodePage1250) {
   TempDir dir;
-  const fs::path czech = fs::path(dir.Path()) / "složka";
-  fs::create_directory(czech);
   const fs::path previous = fs::current_path();
-  fs::current_path(czech);
+  fs::create_directory(fs::path(dir.Path()) / "složka");
+  fs::current_path(fs::path(dir.Path()) / "složka");
   const std::string full = Sys().FullPath("x");
   fs::current_path(previous);
   EXPECT_EQ(full, dir.Path() + "/slo\x9Eka/x");
-
   test::WriteFileBytes(dir / "a\xE8z", "x");
   FoundItem item;
   EXPECT_TRUE(Sys().FindFirst(dir / "a?z", &item));
@@ -73,39 +50,27 @@ TEST(PosixPlatform, WhatTheSystemHandsBackComesInAsCodePage1250) {
 TEST(PosixPlatform, FullPathResolvesDotsByText) {
   TempDir dir;
   const std::string cwd = fs::current_path().string();
-  struct Case {
-    std::string name;
-    std::string full;
-  } cases[] = {
-      {"/a/./b/../c", "/a/c"},
-      {"/a/b/", "/a/b/"},
-      {"/..", "/"},
-      {"/", "/"},
-      {"x", cwd + "/x"},
-      {"./x/../y", cwd + "/y"},
-      {dir / "no/such/../file", dir.Path() + "/no/file"},
+  const std::pair<std::string, std::string> cases[] = {
+      {"/a/./b/../c", "/a/c"}, {"/a/b/", "/a/b/"}, {"/..", "/"}, {"x", cwd + "/x"},
+      {"./x/../y", cwd + "/y"}, {dir / "no/such/../file", dir.Path() + "/no/file"}, {"", ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(Sys().FullPath(c.name), c.full) << c.name;
-  EXPECT_EQ(Sys().FullPath(""), "");
+  for (const auto& c : cases) EXPECT_EQ(Sys().FullPath(c.first), c.second) << c.first;
+  EXPECT_EQ(Sys().ScriptPath("a\\b\\c.txt"), "a/b/c.txt");
+  EXPECT_EQ(fs::path(Sys().ModulePath()).string(), fs::canonical("/proc/self/exe").string());
 }
 
 TEST(PosixPlatform, SetLastWriteTimeLeavesTheAccessTime) {
   TempDir dir;
   const std::string f = dir / "f";
   test::WriteFileBytes(f, "x");
-  struct timespec times[2];
-  times[0].tv_sec = 1000000000;  // access: September 2001
-  times[0].tv_nsec = 0;
-  times[1].tv_sec = 1000000000;
-  times[1].tv_nsec = 0;
+  const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};  // September 2001
   ASSERT_EQ(utimensat(AT_FDCWD, f.c_str(), times, 0), 0);
-
   const std::int64_t when = FileTimeOfUnix(1200000000) + 1234567;  // with 100 ns steps
   const FileHandle h = Sys().OpenFile(f, Access::ReadWrite, Share::None, Disposition::OpenExisting);
   ASSERT_NE(h, kInvalidHandle);
+  for (std::int64_t t : {INT64_MIN, std::int64_t{-1}, INT64_MAX}) Sys().SetLastWriteTime(h, t);  // no overflow
   EXPECT_TRUE(Sys().SetLastWriteTime(h, when));
   Sys().CloseFile(h);
-
   struct stat st;
   ASSERT_EQ(stat(f.c_str(), &st), 0);
   EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
@@ -116,54 +81,79 @@ TEST(PosixPlatform, SetLastWriteTimeLeavesTheAccessTime) {
 }
 
 TEST(PosixPlatform, LocalTimeFollowsTheZoneOfTheDate) {
-  ScopedTimeZone zone("Europe/Prague");
-  struct Case {
-    std::int64_t utcSeconds;
-    std::int64_t offsetHours;
-  } cases[] = {
-      {1609502400, 1},  // 2021-01-01 12:00 UTC: winter time
-      {1625140800, 2},  // 2021-07-01 12:00 UTC: summer time
-  };
-  for (const Case& c : cases) {
-    const std::int64_t utc = FileTimeOfUnix(c.utcSeconds) + 5;
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  SetTimeZone("Europe/Prague");
+  // 2021-01-01 and 2021-07-01, 12:00 UTC: winter and summer time.
+  const std::pair<std::int64_t, std::int64_t> cases[] = {{1609502400, 1}, {1625140800, 2}};
+  for (const auto& c : cases) {
+    const std::int64_t utc = FileTimeOfUnix(c.first) + 5;
     std::int64_t local = 0, back = 0;
     ASSERT_TRUE(Sys().UtcToLocal(utc, &local));
-    EXPECT_EQ(local - utc, c.offsetHours * 3600 * kTicksPerSecond) << c.utcSeconds;
+    EXPECT_EQ(local - utc, c.second * 3600 * 10000000) << c.first;
     ASSERT_TRUE(Sys().LocalToUtc(local, &back));
     EXPECT_EQ(back, utc);
   }
-}
-
-TEST(PosixPlatform, TimesAtTheEndsOfTheRangeFailCleanly) {
-  // No signed overflow for any input (the sanitizer build checks).
-  const std::int64_t extremes[] = {INT64_MIN, INT64_MIN + 1, -1, INT64_MAX - 1, INT64_MAX};
-  const char* zones[] = {"America/New_York", "Asia/Tokyo"};
-  for (const char* z : zones) {
-    ScopedTimeZone zone(z);
-    for (std::int64_t t : extremes) {
+  // No signed overflow at the ends of the range (the sanitizer build checks).
+  for (const char* zone : {"America/New_York", "Asia/Tokyo"}) {
+    SetTimeZone(zone);
+    for (std::int64_t t : {INT64_MIN, INT64_MIN + 1, std::int64_t{-1}, INT64_MAX - 1, INT64_MAX}) {
       std::int64_t out = 0;
-      if (Sys().UtcToLocal(t, &out)) {
-        EXPECT_GE(out, 0) << z << " " << t;
-      }
-      if (Sys().LocalToUtc(t, &out)) {
-        EXPECT_GE(out, 0) << z << " " << t;
-      }
+      EXPECT_TRUE(!Sys().UtcToLocal(t, &out) || out >= 0) << zone << " " << t;
+      EXPECT_TRUE(!Sys().LocalToUtc(t, &out) || out >= 0) << zone << " " << t;
     }
   }
-  TempDir dir;
-  test::WriteFileBytes(dir / "f", "x");
-  const FileHandle h = Sys().OpenFile(dir / "f", Access::ReadWrite, Share::None, Disposition::OpenExisting);
-  ASSERT_NE(h, kInvalidHandle);
-  for (std::int64_t t : extremes) Sys().SetLastWriteTime(h, t);
-  Sys().CloseFile(h);
+  if (old) {
+    SetTimeZone(saved.c_str());
+  } else {
+    unsetenv("TZ");
+    tzset();
+  }
 }
 
-TEST(PosixPlatform, ModulePathNamesTheRunningProgram) {
-  const std::string path = Sys().ModulePath();
-  ASSERT_FALSE(path.empty());
-  EXPECT_EQ(path[0], '/');
-  EXPECT_EQ(fs::path(path).filename().string(), "test_runtime");
-  EXPECT_EQ(Sys().ScriptPath("a\\b\\c.txt"), "a/b/c.txt");
+// Links, on top of what the contract checks: nothing is opened or created
+// through one that leads to a read-only file or nowhere, and the search, the
+// attributes and the present test agree on each, as on Windows: a link whose
+// target is gone still stands at its name, so it is replaced, not refused.
+TEST(PosixPlatform, LinksAreSeenThroughAlike) {
+  TempDir dir;
+  ::mkdir((dir / "folder").c_str(), 0777);
+  test::WriteFileBytes(dir / "locked", "keep");
+  test::MakeReadOnly(dir / "locked", true);
+  ASSERT_EQ(::symlink((dir / "folder").c_str(), (dir / "to-folder").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "locked").c_str(), (dir / "to-locked").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
+  struct Case {
+    const char* name;
+    std::uint32_t attributes;
+    bool present;
+    const char* refused;  // Read, open Existing, create Always, create New
+  } cases[] = {
+      {"folder", kAttrDirectory, false, "REAN"},
+      {"to-folder", kAttrDirectory, false, "REAN"},
+      {"to-locked", kAttrNormal | kAttrReadOnly, true, "EAN"},
+      {"dangling", kAttrNormal, true, "REN"},  // the link itself
+      {"missing", kInvalidAttributes, false, "RE"},
+  };
+  for (const Case& c : cases) {
+    FoundItem item;
+    EXPECT_EQ(Sys().FindFirst(dir / c.name, &item), c.attributes != kInvalidAttributes) << c.name;
+    EXPECT_TRUE(c.attributes == kInvalidAttributes || item.attributes == c.attributes) << c.name;
+    EXPECT_EQ(Sys().GetAttributes(dir / c.name), c.attributes) << c.name;
+    EXPECT_EQ(FilePresent(dir / c.name), c.present) << c.name;
+    for (const char* r = c.refused; *r; ++r) {
+      const Disposition d = *r == 'A' ? Disposition::CreateAlways
+                            : *r == 'N' ? Disposition::CreateNew : Disposition::OpenExisting;
+      const Access a = *r == 'R' ? Access::Read : Access::ReadWrite;
+      EXPECT_EQ(Sys().OpenFile(dir / c.name, a, Share::None, d), kInvalidHandle) << c.name << " " << *r;
+    }
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir / "locked"), "keep");
+  EXPECT_FALSE(test::PathExists(dir / "nowhere"));
+  EXPECT_FALSE(test::PathExists(dir / "missing"));
+  test::WriteFileBytes(dir / "file", "data");
+  EXPECT_EQ(Sys().OpenFile(dir / "file", Access::ReadWrite, Share::None, Disposition::CreateNew), kInvalidHandle);
+  EXPECT_EQ(test::ReadFileBytes(dir / "file"), "data");
 }
 
 }  // namespace
