@@ -10,71 +10,42 @@ from typing import Dict, List, Optional, Tuple
 MACHINE_I386 = 0x014C
 MACHINE_AMD64 = 0x8664
 SUBSYSTEM_GUI = 2
-
-RT_STRING = 6
-RT_VERSION = 16
-RT_MANIFEST = 24
+RT_STRING, RT_VERSION, RT_MANIFEST = 6, 16, 24
 
 
 class PeImage:
     def __init__(self, data: bytes):
         self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("no MZ header")
         pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE header")
+        if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE image")
         self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
         opt = pe + 24
-        magic = struct.unpack_from("<H", data, opt)[0]
-        if magic == 0x10B:
-            directories_at, count_at = opt + 96, opt + 92
-        elif magic == 0x20B:
-            directories_at, count_at = opt + 112, opt + 108
-        else:
-            raise ValueError(f"unknown optional header {magic:#x}")
+        wide = struct.unpack_from("<H", data, opt)[0] == 0x20B  # PE32+
         self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
-        count = struct.unpack_from("<I", data, count_at)[0]
-        self.directories = [struct.unpack_from("<II", data, directories_at + 8 * k) for k in range(count)]
-        self.sections = []
-        table = opt + optional_size
-        for k in range(sections):
-            name, vsize, vaddr, rsize, raw = struct.unpack_from("<8sIIII", data, table + 40 * k)
-            self.sections.append((name.rstrip(b"\0").decode("ascii", "replace"), vaddr, max(vsize, rsize), raw,
-                                  rsize))
+        count = struct.unpack_from("<I", data, opt + (108 if wide else 92))[0]
+        self.directories = [struct.unpack_from("<II", data, opt + (112 if wide else 96) + 8 * k) for k in range(count)]
+        self.sections = [struct.unpack_from("<8xIIII", data, opt + optional_size + 40 * k) for k in range(sections)]
 
     def offset(self, rva: int) -> int:
-        for _, vaddr, size, raw, rsize in self.sections:
-            if vaddr <= rva < vaddr + size:
-                if rva - vaddr >= rsize:
-                    raise ValueError(f"RVA {rva:#x} lies in uninitialised data")
+        for _, vaddr, rsize, raw in self.sections:
+            if vaddr <= rva < vaddr + rsize:
                 return raw + rva - vaddr
-        raise ValueError(f"RVA {rva:#x} outside every section")
-
-    def c_string(self, rva: int) -> str:
-        at = self.offset(rva)
-        return self.data[at:self.data.index(b"\0", at)].decode("ascii", "replace")
+        raise ValueError(f"RVA {rva:#x} outside the data of every section")
 
     def imports(self) -> List[str]:
-        """Names of the DLLs the executable imports from."""
-        if len(self.directories) < 2 or self.directories[1][0] == 0:
-            return []
-        at = self.offset(self.directories[1][0])
-        names = []
+        names, at = [], self.offset(self.directories[1][0])
         while True:
             _, _, _, name_rva, thunk = struct.unpack_from("<IIIII", self.data, at)
             if name_rva == 0 and thunk == 0:
                 return names
-            names.append(self.c_string(name_rva))
+            start = self.offset(name_rva)
+            names.append(self.data[start:self.data.index(b"\0", start)].decode("ascii", "replace"))
             at += 20
 
-    def resources(self) -> Dict[Tuple[int, object], List[Tuple[int, bytes]]]:
-        """(type, name) -> [(language, data)] for every resource."""
-        out: Dict[Tuple[int, object], List[Tuple[int, bytes]]] = {}
-        if len(self.directories) < 3 or self.directories[2][0] == 0:
-            return out
-        base_rva = self.directories[2][0]
-        base = self.offset(base_rva)
+    def resources(self, rtype: int) -> Dict[object, bytes]:
+        # name -> data of the first language, for every resource of the type
+        base = self.offset(self.directories[2][0])
 
         def entries(dir_offset):
             named, ids = struct.unpack_from("<HH", self.data, base + dir_offset + 12)
@@ -82,79 +53,46 @@ class PeImage:
                 ident, target = struct.unpack_from("<II", self.data, base + dir_offset + 16 + 8 * k)
                 if ident & 0x80000000:
                     at = base + (ident & 0x7FFFFFFF)
-                    length = struct.unpack_from("<H", self.data, at)[0]
-                    ident = self.data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
-                yield ident, target
+                    ident = self.data[at + 2:at + 2 + 2 * struct.unpack_from("<H", self.data, at)[0]].decode("utf-16-le")
+                yield ident, target & 0x7FFFFFFF
 
-        for rtype, type_dir in entries(0):
-            for name, name_dir in entries(type_dir & 0x7FFFFFFF):
-                for lang, leaf in entries(name_dir & 0x7FFFFFFF):
-                    rva, size, _, _ = struct.unpack_from("<IIII", self.data, base + leaf)
-                    at = self.offset(rva)
-                    out.setdefault((rtype, name), []).append((lang, self.data[at:at + size]))
+        out = {}
+        for t, type_dir in entries(0):
+            for name, name_dir in entries(type_dir) if t == rtype else ():
+                leaf = next(entries(name_dir))[1]
+                rva, size = struct.unpack_from("<II", self.data, base + leaf)
+                out[name] = self.data[self.offset(rva):self.offset(rva) + size]
         return out
 
     def string_table(self) -> Dict[int, str]:
-        """Every string-table entry by its id (blocks of 16, UTF-16)."""
+        # Every string-table entry by its id (blocks of 16, UTF-16).
         table = {}
-        for (rtype, block), items in self.resources().items():
-            if rtype != RT_STRING or not isinstance(block, int):
-                continue
-            for _, data in items:
-                at = 0
-                for k in range(16):
-                    length = struct.unpack_from("<H", data, at)[0]
-                    at += 2
-                    if length:
-                        table[(block - 1) * 16 + k] = data[at:at + 2 * length].decode("utf-16-le")
-                    at += 2 * length
+        for block, data in self.resources(RT_STRING).items():
+            at = 0
+            for k in range(16):
+                length = struct.unpack_from("<H", data, at)[0]
+                if length:
+                    table[(block - 1) * 16 + k] = data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+                at += 2 + 2 * length
         return table
 
     def manifest(self) -> Optional[str]:
-        for (rtype, _), items in self.resources().items():
-            if rtype == RT_MANIFEST:
-                return items[0][1].decode("utf-8")
-        return None
+        return next((d.decode("utf-8") for d in self.resources(RT_MANIFEST).values()), None)
 
-    def version_info(self) -> Tuple[Optional[Tuple[int, int, int, int]], Dict[str, str]]:
-        """The fixed file version and the StringFileInfo values."""
-        for (rtype, _), items in self.resources().items():
-            if rtype == RT_VERSION:
-                return _parse_version(items[0][1])
-        return None, {}
-
-
-def _align4(n: int) -> int:
-    return (n + 3) & ~3
-
-
-def _parse_version(data: bytes):
-    fixed = None
-    strings: Dict[str, str] = {}
-
-    def node(at: int, depth: int):
-        nonlocal fixed
-        length, value_length, value_type = struct.unpack_from("<HHH", data, at)
-        end = at + length
-        key_end = at + 6
-        while data[key_end:key_end + 2] != b"\0\0":
-            key_end += 2
-        key = data[at + 6:key_end].decode("utf-16-le")
-        value_at = _align4(key_end + 2)
-        value_size = value_length * 2 if value_type == 1 else value_length
-        value = data[value_at:value_at + value_size]
-        if depth == 0 and len(value) >= 16 and struct.unpack_from("<I", value, 0)[0] == 0xFEEF04BD:
-            ms, ls = struct.unpack_from("<II", value, 8)
-            fixed = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-        if depth == 3:
-            strings[key] = value.decode("utf-16-le").rstrip("\0")
-        child = _align4(value_at + value_size)
-        while child < end:
-            child_length = struct.unpack_from("<H", data, child)[0]
-            if child_length == 0:
-                break
-            node(child, depth + 1)
-            child = _align4(child + child_length)
-
-    node(0, 0)
-    return fixed, strings
+    def version_info(self) -> Tuple[Optional[Tuple[int, ...]], Dict[str, str]]:
+        # The fixed file version and the StringFileInfo values: each value
+        # is a node (length, value length, type, key) with the UTF-16 text
+        # after the key, aligned to 4 bytes.
+        data = next(iter(self.resources(RT_VERSION).values()), b"")
+        at = data.find(struct.pack("<I", 0xFEEF04BD))
+        if at < 0:
+            return None, {}
+        ms, ls = struct.unpack_from("<II", data, at + 8)
+        strings = {}
+        for key in ("ProductName", "FileDescription", "FileVersion"):
+            k = data.find(key.encode("utf-16-le") + b"\0\0", at)
+            if k >= 0:
+                length = struct.unpack_from("<H", data, k - 4)[0]
+                value = (k + 2 * len(key) + 2 + 3) & ~3
+                strings[key] = data[value:value + 2 * length].decode("utf-16-le").rstrip("\0")
+        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF), strings

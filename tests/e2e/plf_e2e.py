@@ -1,12 +1,7 @@
-"""Helpers for end-to-end runs of the installer.
-
-A `Target` is one build of plfsetup (native, or a Windows build run under
-Wine). `target.run(program, cwd)` starts a copy of the program as a user
-would and returns a `RunResult`: the exit code and the message boxes shown.
-`scratch_folder()` gives a temporary folder; `place_program()` copies the
-installer into it under any name. Install cases build on these: put a package
-and files into the folder, run, then look at the files and the boxes.
-"""
+"""Helpers for end-to-end runs of the installer: a `Target` is one build of
+plfsetup (native, or a Windows build run under Wine); `target.run(program,
+cwd)` starts a copy of it as a user would and returns the exit code and the
+message boxes shown."""
 
 from __future__ import annotations
 
@@ -14,31 +9,27 @@ import contextlib
 import dataclasses
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import tempfile
 import time
-from typing import Iterator, List, Optional
+from typing import List, Optional
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 WINE_RUN = REPO / "scripts" / "wine-run.sh"
 
 CAPTION_ERROR = "Nastala chyba:"
 CAPTION_WARNING = "Upozornění"
-CAPTION_INFO = "Informace"
-CAPTION_QUESTION = "Souhlasíte?"
-CAPTIONS = (CAPTION_ERROR, CAPTION_WARNING, CAPTION_INFO, CAPTION_QUESTION)
-
+CAPTIONS = (CAPTION_ERROR, CAPTION_WARNING, "Informace", "Souhlasíte?")
 RUN_TIMEOUT = 300  # seconds; a fresh Wine prefix takes a while
 
 
 @dataclasses.dataclass
 class Box:
-    """One message box: its title, its text and (under Wine) its style."""
-
     caption: str
     text: str
-    style: Optional[int] = None
+    style: Optional[int] = None  # known under Wine only
 
 
 @dataclasses.dataclass
@@ -52,12 +43,9 @@ class RunResult:
         return f"exit code {self.exit_code}, boxes {self.boxes!r}"
 
 
-# --- Reading the boxes ---------------------------------------------------------
-
-
 def parse_native_boxes(stderr: bytes) -> List[Box]:
-    """The native build writes each box as one line on stderr: the caption,
-    then ": " (or one space after a caption that ends in ":"), then the text."""
+    # The native build writes each box as one line on stderr: the caption,
+    # then ": " (or one space after a caption that ends in ":"), then the text.
     boxes = []
     for line in stderr.decode("utf-8", "replace").splitlines():
         for caption in CAPTIONS:
@@ -70,68 +58,28 @@ def parse_native_boxes(stderr: bytes) -> List[Box]:
     return boxes
 
 
-_SIMPLE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
+# A Wine debug string: L"..." with \n, \", \\ and \XXXX or \xXXXX escapes for
+# UTF-16 units, "..." after it when Wine cut a long text; (null) for none.
+_WIDE = r'(\(null\)|L"(?:[^"\\]|\\.)*")(?:\.\.\.)?'
+_RELAY = re.compile(r"Call user32\.MessageBoxW\([^,]*,\S* " + _WIDE + r",\S* " + _WIDE + r",([0-9a-fA-F]+)\)")
+_UNIT = re.compile(r"\\x?([0-9a-fA-F]{4})|\\(.)|(.)", re.S)
+_SIMPLE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t"}
 
 
-def _read_wide_literal(s: str, i: int):
-    """Reads a Wine debug string (L"..." with \\n, \\", \\\\ and \\XXXX or
-    \\xXXXX escapes for UTF-16 units) starting at s[i]; returns the text
-    and the index after it. "(null)" stands for a missing string."""
-    if s.startswith("(null)", i):
-        return None, i + len("(null)")
-    if not s.startswith('L"', i):
-        raise ValueError(f"no string at {s[i:i + 20]!r}")
-    i += 2
-    units = []
-    while i < len(s) and s[i] != '"':
-        c = s[i]
-        if c != "\\":
-            units.append(ord(c))
-            i += 1
-            continue
-        nxt = s[i + 1]
-        if nxt in _SIMPLE_ESCAPES:
-            units.append(ord(_SIMPLE_ESCAPES[nxt]))
-            i += 2
-            continue
-        j = i + 2 if nxt == "x" else i + 1
-        units.append(int(s[j:j + 4], 16))
-        i = j + 4
-    i += 1  # the closing quote
-    if s.startswith("...", i):  # Wine cut a long text
-        i += 3
-    raw = b"".join(u.to_bytes(2, "little") for u in units)
-    return raw.decode("utf-16-le", "surrogatepass"), i
+def _wide_text(literal: str) -> str:
+    units = [int(m[1], 16) if m[1] else ord(_SIMPLE_ESCAPES.get(m[2], m[2]) if m[2] else m[3])
+             for m in _UNIT.finditer(literal[2:-1] if literal.startswith("L") else "")]
+    return b"".join(u.to_bytes(2, "little") for u in units).decode("utf-16-le", "surrogatepass")
 
 
 def parse_relay_boxes(trace: bytes) -> List[Box]:
-    """Boxes from a Wine relay trace of user32.MessageBoxW: each call is one
-    line  Call user32.MessageBoxW(owner,addr L"text",addr L"caption",style)."""
-    marker = "Call user32.MessageBoxW("
-    boxes = []
-    for line in trace.decode("utf-8", "replace").splitlines():
-        at = line.find(marker)
-        if at < 0:
-            continue
-        i = at + len(marker)
-        i = line.index(",", i) + 1  # owner window
-        values = []
-        for _ in range(2):
-            i = line.index(" ", i) + 1  # the string's address
-            text, i = _read_wide_literal(line, i)
-            values.append(text)
-            i = line.index(",", i) + 1
-        style = int(line[i:line.index(")", i)], 16)
-        boxes.append(Box(values[1] or "", values[0] or "", style))
-    return boxes
-
-
-# --- Targets -------------------------------------------------------------------
+    # Boxes from a Wine relay trace of each call
+    # user32.MessageBoxW(owner,addr L"text",addr L"caption",style).
+    return [Box(_wide_text(m[2]), _wide_text(m[1]), int(m[3], 16))
+            for m in map(_RELAY.search, trace.decode("utf-8", "replace").splitlines()) if m]
 
 
 class Target:
-    """One build of the installer."""
-
     name = "?"
     exe_suffix = ""
 
@@ -140,9 +88,6 @@ class Target:
 
     def __repr__(self) -> str:
         return f"{self.name}:{self.program}"
-
-    def run(self, program: pathlib.Path, cwd: pathlib.Path, env: Optional[dict] = None) -> RunResult:
-        raise NotImplementedError
 
 
 class NativeTarget(Target):
@@ -155,10 +100,9 @@ class NativeTarget(Target):
 
 
 class WineTarget(Target):
-    """A Windows build, run under Wine without a display, so that a message
-    box returns at once; the boxes are read from a relay trace of
-    MessageBoxW. Texts longer than about 290 characters come cut short."""
-
+    # A Windows build, run under Wine without a display, so that a message
+    # box returns at once; the boxes are read from a relay trace of
+    # MessageBoxW. Texts longer than about 290 characters come cut short.
     exe_suffix = ".exe"
     _relay_ready = set()
     _last_run = {}  # prefix -> time.monotonic() of the last run ending there
@@ -166,7 +110,10 @@ class WineTarget(Target):
     def __init__(self, name: str, program: pathlib.Path, prefix: Optional[pathlib.Path] = None):
         super().__init__(program)
         self.name = name
-        self.prefix = pathlib.Path(prefix) if prefix else find_wine_prefix(self.program)
+        # The prefix of the build that made the program, so that no second
+        # prefix has to be created.
+        found = [f for f in self.program.parents if (f / "CMakeCache.txt").exists()]
+        self.prefix = pathlib.Path(prefix) if prefix else (found[0] if found else self.program.parent) / "wineprefix"
 
     def _wine(self, args, cwd, env=None, debug="-all", quiet=False):
         run_env = _environment(env)
@@ -207,36 +154,22 @@ class WineTarget(Target):
 
 
 def _environment(extra: Optional[dict]) -> dict:
-    env = dict(os.environ)
-    for key in ("DISPLAY", "WAYLAND_DISPLAY"):
-        env.pop(key, None)
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.update(extra or {})
     return env
 
 
 def can_run_32_bit() -> bool:
-    """False on a kernel that runs no 32-bit programs (ia32_emulation off),
-    where Wine cannot start a 32-bit Windows program either."""
+    # False on a kernel that runs no 32-bit programs (ia32_emulation off),
+    # where Wine cannot start a 32-bit Windows program either.
     return subprocess.run([str(WINE_RUN), "--can-run-32-bit"], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
-def find_wine_prefix(program: pathlib.Path) -> pathlib.Path:
-    """The Wine prefix of the build that made the program (the folder with
-    CMakeCache.txt above it), so that no second prefix has to be created."""
-    for folder in program.parents:
-        if (folder / "CMakeCache.txt").exists():
-            return folder / "wineprefix"
-    return program.parent / "wineprefix"
-
-
-# --- Folders -------------------------------------------------------------------
-
-
 @contextlib.contextmanager
-def scratch_folder() -> Iterator[pathlib.Path]:
-    """A temporary folder, removed afterwards even when files in it were made
-    read-only."""
+def scratch_folder():
+    # A temporary folder, removed afterwards even when files in it were made
+    # read-only.
     path = pathlib.Path(tempfile.mkdtemp(prefix="plf-e2e-"))
     try:
         yield path
@@ -249,8 +182,8 @@ def scratch_folder() -> Iterator[pathlib.Path]:
 
 
 def place_program(target: Target, folder: pathlib.Path, name: str = "plfsetup") -> pathlib.Path:
-    """Copies the target's installer into the folder as name (plus .exe for
-    Windows) and returns the copy's path."""
+    # Copies the target's installer into the folder as name (plus .exe for
+    # Windows) and returns the copy's path.
     folder.mkdir(parents=True, exist_ok=True)
     copy = folder / (name + target.exe_suffix)
     shutil.copy2(target.program, copy)
@@ -263,8 +196,8 @@ def write_file(path: pathlib.Path, data: bytes = b"") -> pathlib.Path:
     return path
 
 
-# --- What this run tests -------------------------------------------------------
-
+# What this run tests: every build under test (cases loop over them with
+# subTest), the project version and the package tool.
 _targets: List[Target] = []
 project_version = ""
 plf_tool: Optional[pathlib.Path] = None
@@ -278,7 +211,6 @@ def configure(targets: List[Target], version: str, tool: Optional[pathlib.Path] 
 
 
 def targets() -> List[Target]:
-    """Every build under test; cases loop over them with subTest."""
     return list(_targets)
 
 
