@@ -65,32 +65,6 @@ TEST(PackageFileStream, SeeksAndReadsLikeTheFile) {
   EXPECT_EQ(ReadFileBytes(dir / "f"), bytes);
 }
 
-TEST(PackageFileStream, PositionsTheFileOnlyWhenAReadNeedsIt) {
-  TempDir dir;
-  const std::string bytes = PatternBytes(1000, 4);
-  WriteFileBytes(dir / "f", bytes);
-  FileCalls calls;
-  ScopedPlatform use(calls);
-  TPackageFileStream s(dir / "f");
-
-  EXPECT_EQ(ReadSome(s, 10), bytes.substr(0, 10));
-  EXPECT_EQ(calls.Count("seek"), 0);
-  // What a window asks before each read: position, size, position back.
-  // Only the first size costs calls: finding the end, and coming back.
-  for (int i = 0; i < 5; ++i) {
-    const std::int32_t at = s.Seek(0, 1);
-    EXPECT_EQ(s.Seek(0, 2), 1000);
-    s.Seek(at, 0);
-    EXPECT_EQ(ReadSome(s, 10), bytes.substr(static_cast<std::size_t>(at), 10));
-  }
-  EXPECT_EQ(calls.Count("seek"), 2);
-
-  s.Seek(500, 0);
-  EXPECT_EQ(ReadSome(s, 10), bytes.substr(500, 10));
-  EXPECT_EQ(calls.Count("seek"), 3);
-  EXPECT_EQ(calls.Count("read"), 7);
-}
-
 TEST(PackageFileStream, AFailedCallGivesNothingAndTheNextReadRecovers) {
   TempDir dir;
   const std::string bytes = PatternBytes(1000, 5);
@@ -118,34 +92,6 @@ TEST(PackageFileStream, AFailedCallGivesNothingAndTheNextReadRecovers) {
   EXPECT_EQ(ReadSome(s, 10), "");
   s.Seek(990, 0);
   EXPECT_EQ(ReadSome(s, 20), bytes.substr(990));
-}
-
-// Entries stored one after the other and read in that order, as an install
-// reads them, cost no positioning of the file at all after the first.
-TEST(PackageFileStream, ReadingEntriesInOrderNeedsNoSeeks) {
-  TempDir dir;
-  constexpr int kEntries = 50;
-  {
-    TPackageWriter writer(dir / "p.plf");
-    for (int i = 0; i < kEntries; ++i) {
-      const std::string data = PatternBytes(3000 + 100 * static_cast<std::size_t>(i), static_cast<std::uint32_t>(i));
-      writer.AddBuffer("e" + std::to_string(i), data.data(), data.size());
-    }
-    writer.Finish();
-  }
-  FileCalls calls;
-  ScopedPlatform use(calls);
-  TPreLoadReader reader(dir / "p.plf");
-  const long seeksAtOpen = calls.Count("seek");
-  for (int i = 0; i < kEntries; ++i) {
-    std::unique_ptr<TStream> s;
-    std::int32_t size = 0;
-    ASSERT_TRUE(reader.OpenEntry(reader.FindEntry("e" + std::to_string(i)), &s, &size));
-    ASSERT_EQ(ReadSome(*s, size), PatternBytes(static_cast<std::size_t>(size), static_cast<std::uint32_t>(i)));
-    EXPECT_EQ(ReadSome(*s, 100), "");
-  }
-  // The size, asked by the first window, and the way back from the end.
-  EXPECT_LE(calls.Count("seek") - seeksAtOpen, 2);
 }
 
 }  // namespace

@@ -150,16 +150,6 @@ TEST(PreLoadReader, OpensOrRefusesPackages) {
   }
 }
 
-TEST(PreLoadReader, MissingFileNamesIt) {
-  Fixture f;
-  try {
-    TPreLoadReader reader(f.path);
-    FAIL();
-  } catch (const EFOpenError& e) {
-    EXPECT_EQ(e.Message(), "Nelze otevřít soubor " + f.path);
-  }
-}
-
 // Records of every length from the least to the greatest, so that a
 // directory of a few megabytes has records at every place of the pieces it
 // is read in; among them the longest name, and a name whose length byte
@@ -397,39 +387,6 @@ TEST(PreLoadReader, OpenEntryChecksTheDataArea) {
     EXPECT_EQ(s, nullptr);
     EXPECT_EQ(size, 0);
   }
-}
-
-TEST(PreLoadReader, EntryStreamsShareTheFileAndComeAndGo) {
-  Fixture f;
-  const std::string one = test::PatternBytes(150000, 1);
-  const std::string two = test::PatternBytes(150000, 2);
-  {
-    TPackageWriter w(f.path, 1);
-    w.AddBuffer("one", one.data(), one.size());
-    w.AddBuffer("two", two.data(), two.size());
-    w.Finish();
-  }
-  TPreLoadReader reader(f.path);
-  std::unique_ptr<TStream> a, b;
-  std::int32_t aSize = 0, bSize = 0;
-  ASSERT_TRUE(reader.OpenEntry(0, &a, &aSize));
-  ASSERT_TRUE(reader.OpenEntry(1, &b, &bSize));
-  EXPECT_NE(dynamic_cast<TOwnDecompressor*>(a.get()), nullptr);
-  // Pieces of changing sizes, so that the shared file is positioned anew
-  // again and again.
-  std::string gotA, gotB;
-  for (int turn = 0; gotA.size() < one.size() || gotB.size() < two.size(); ++turn) {
-    gotA += ReadAll(*a, turn < 200 ? 1000 + turn : 70001);
-    gotB += ReadAll(*b, turn < 200 ? 700 + turn : 33333);
-  }
-  EXPECT_EQ(gotA, one);
-  EXPECT_EQ(gotB, two);
-  a.reset();
-  ASSERT_TRUE(reader.OpenEntry(0, &a, &aSize));
-  EXPECT_EQ(ReadAll(*a, aSize), one);
-  EXPECT_THROW(a->Write("x", 1), EDecompressionError);
-  auto* window = static_cast<TOwnDecompressor*>(a.get())->OwnedSource();
-  EXPECT_TRUE(window->ReadOnly());
 }
 
 }  // namespace

@@ -47,25 +47,6 @@ TEST(PackedDate, DecodesRealDaysAndRefusesTheRest) {
   }
 }
 
-TEST(PackedDate, StoresOnlyWhatTheYearByteHolds) {
-  struct Case {
-    int year, month, day;
-    bool stored;
-  };
-  const Case cases[] = {{1872, 1, 1, true},   {2127, 12, 31, true}, {1871, 12, 31, false},
-                        {2128, 1, 1, false},  {2000, 2, 30, false}, {2000, 0, 1, false},
-                        {2024, 2, 29, true},  {1999, 12, 31, true}};
-  for (const Case& c : cases) {
-    PackedDate d;
-    EXPECT_EQ(PackedDate::FromCalendar(c.year, c.month, c.day, &d), c.stored) << c.year << "-" << c.month;
-    if (c.stored) {
-      EXPECT_EQ(DecodePackedDate(d), Ole(c.year, c.month, c.day));
-    } else {
-      EXPECT_EQ(d, PackedDate::None());
-    }
-  }
-}
-
 TEST(Records, NamesNeverReachPastTheRecord) {
   // Name length 200 in a 44-byte record: cut at the record's end.
   test::RawRecord r;

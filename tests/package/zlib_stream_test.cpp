@@ -94,21 +94,6 @@ TEST(Decompression, SeekRulesAfterReadingFourBytes) {
   }
 }
 
-TEST(Decompression, SizeAndWriteAreRefused) {
-  Inflating z(test::ZlibCompress("abc"));
-  EXPECT_EQ(ErrorOf([&] { z.stream->Size(); }), "Invalid stream operation");
-  EXPECT_EQ(ErrorOf([&] { z.stream->Write("x", 0); }), "Invalid stream operation");
-  EXPECT_THROW(z.stream->Write("x", 1), EDecompressionError);
-}
-
-TEST(Decompression, RewindRereadsFromTheSourceStart) {
-  const std::string data = test::PatternBytes(200000);
-  Inflating z(test::ZlibCompress(data));
-  EXPECT_EQ(z.Read(150000), data.substr(0, 150000));
-  EXPECT_EQ(z.stream->Seek(0, 0), 0);
-  EXPECT_EQ(z.Read(300000), data);
-}
-
 TEST(Decompression, DamagedInputRaisesMinusThree) {
   const std::string data = test::PatternBytes(1000);
   std::string badAdler = test::ZlibCompress(data);
@@ -155,6 +140,7 @@ TEST(Decompression, PresetDictionaryIsRefused) {
   EXPECT_THROW(z.Read(100), EDecompressionError);
 }
 
+
 TEST(Decompression, ExhaustedMemoryIsMinusFour) {
   const std::string compressed = test::ZlibCompress(test::PatternBytes(100));
   auto source = SourceOf(compressed);
@@ -168,25 +154,6 @@ TEST(Decompression, ExhaustedMemoryIsMinusFour) {
   auto stream = std::make_unique<TDecompressionStream>(source.get());
   char buffer[6];
   EXPECT_EQ(ErrorOf([&] { stream->Read(buffer, 6); }), "Decompression error -4");
-}
-
-TEST(Decompression, FollowsItsSourceWhenOthersMoveItAndRefillsPerPiece) {
-  const std::string data = test::PatternBytes(300000, 7);
-  const std::string compressed = test::ZlibCompress(data, 0);  // larger than the input buffer
-  Inflating z(compressed);
-  int refills = 0;
-  z.stream->SetProgressHandler([&](TObject& sender) {
-    EXPECT_EQ(&sender, z.stream.get());
-    ++refills;
-  });
-  std::string got;
-  for (std::int32_t piece : {1, 4095, 70000, 12345, 300000}) {
-    z.source->SetPosition(3);  // someone else used the source
-    got += z.Read(piece);
-  }
-  EXPECT_EQ(got, data);
-  const int pieces = static_cast<int>((compressed.size() + 65535) / 65536);
-  EXPECT_EQ(refills, pieces);
 }
 
 }  // namespace

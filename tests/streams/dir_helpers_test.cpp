@@ -77,38 +77,6 @@ TEST(MakeDirectoryPath, WindowsNotationCallsInOrder) {
   }
 }
 
-// Counts instead of recording: a path of thousands of levels.
-class DeepDisk : public WindowsDisk {
- public:
-  std::uint32_t GetAttributes(const std::string&) override {
-    ++queries;
-    return kInvalidAttributes;
-  }
-  bool CreateDirectory(const std::string& path) override {
-    if (creations++ == 0) first = path;
-    last = path;
-    return true;
-  }
-  int queries = 0;
-  int creations = 0;
-  std::string first, last;
-};
-
-TEST(MakeDirectoryPath, DeepPathIsBuiltWithoutRecursion) {
-  std::string dir = "C:";
-  constexpr int kLevels = 10000;
-  for (int i = 0; i < kLevels; ++i) dir += "\\d";
-  DeepDisk disk;
-  {
-    ScopedPlatform scope(disk);
-    MakeDirectoryPath(dir + "\\");
-  }
-  EXPECT_EQ(disk.queries, kLevels);
-  EXPECT_EQ(disk.creations, kLevels);
-  EXPECT_EQ(disk.first, "C:\\d");
-  EXPECT_EQ(disk.last, dir);
-}
-
 TEST(MakeDirectoryPath, RealFoldersInTheNativeNotation) {
   test::TempDir tmp;
   const std::string sep(1, Sys().PathSeparator());
@@ -130,17 +98,6 @@ TEST(MakeDirectoryPath, RealFoldersInTheNativeNotation) {
   EXPECT_FALSE(IsDirectory(tmp / "f"));
   EXPECT_FALSE(test::PathExists(tmp / "f/g"));
   EXPECT_EQ(test::ReadFileBytes(tmp / "f"), "file");
-}
-
-TEST(IsDirectory, FoldersOnly) {
-  test::TempDir tmp;
-  test::WriteFileBytes(tmp / "file", "x");
-  EXPECT_TRUE(IsDirectory(tmp.Path()));
-  EXPECT_FALSE(IsDirectory(tmp / "file"));
-  EXPECT_FALSE(IsDirectory(tmp / "missing"));
-  EXPECT_FALSE(IsDirectory(""));
-  EXPECT_FALSE(IsDirectory(tmp / "*"));
-  EXPECT_TRUE(IsDirectory(std::string(1, Sys().PathSeparator())));
 }
 
 }  // namespace

@@ -65,22 +65,6 @@ TEST(FreeAndClear, ReleasesOnlyValidClasses) {
   EXPECT_FALSE(Released<TChildOfE>()) << "a class whose direct base is named with E";
 }
 
-TEST(FreeAndClear, ReleasesTheSystemsObjects) {
-  test::TempDir dir;
-  test::WriteFileBytes(dir / "f", "data");
-  auto* file = new TFileStream(dir / "f", 0x20);
-  auto* window = new TSubStream(file, 0, 4);
-  auto* list = new TStringList();
-  const void* addresses[] = {window, list, file};
-  FreeAndClear(&window);
-  FreeAndClear(&list);
-  FreeAndClear(&file);
-  EXPECT_EQ(window, nullptr);
-  EXPECT_EQ(list, nullptr);
-  EXPECT_EQ(file, nullptr);
-  for (const void* p : addresses) EXPECT_FALSE(TObject::IsLive(p));
-}
-
 TEST(FreeAndClear, DropsWhatIsNoLiveObject) {
   TStream* none = nullptr;
   FreeAndClear(&none);
@@ -134,21 +118,6 @@ class TempFileList : public ::testing::Test {
   void TearDown() override { RunTempFilesExitStep(); }
   test::TempDir dir;
 };
-
-TEST_F(TempFileList, AddsFullPathsOnceIgnoringCase) {
-  EXPECT_EQ(TempFiles(), nullptr);
-  const std::string name = dir / "File.tmp";
-  std::string upper;
-  for (char c : name) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-  AddTempFile(name);
-  AddTempFile(upper);
-  ASSERT_NE(TempFiles(), nullptr);
-  ASSERT_EQ(TempFiles()->Count(), 1);
-  EXPECT_EQ(TempFiles()->Strings(0), name);
-  AddTempFile("relative.tmp");
-  EXPECT_EQ(TempFiles()->Count(), 2);
-  EXPECT_NE(TempFiles()->IndexOf(Sys().FullPath("relative.tmp")), -1);
-}
 
 TEST_F(TempFileList, DeleteRelistsFilesThatStay) {
   std::set<std::string> locked;

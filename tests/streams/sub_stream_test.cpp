@@ -50,15 +50,6 @@ class LostStream : public TMemoryStream {
   std::int32_t Seek(std::int32_t, std::uint16_t) override { return -1; }
 };
 
-TEST(SubStream, ReadsExactlyItsWindow) {
-  auto base = Base100();
-  TSubStream w(base.get(), 20, 30);
-  EXPECT_EQ(ReadStr(w, 50), Bytes(20, 30));
-  EXPECT_EQ(ReadStr(w, 50), "");
-  EXPECT_EQ(w.Size(), 30);
-  EXPECT_EQ(w.Position(), 30);
-}
-
 TEST(SubStream, ConstructionChecksTheWindow) {
   struct Case {
     std::int32_t basePosition, start, size;
@@ -111,19 +102,6 @@ TEST(SubStream, SeekClampsToTheWindow) {
   }
 }
 
-TEST(SubStream, NegativeWindowReadsNothing) {
-  auto base = Base100();
-  TSubStream w(base.get(), 120, -1);
-  EXPECT_EQ(w.Size(), -20);
-  for (std::int32_t p : {0, 5, 100, -3}) {
-    w.SetPosition(p);
-    char b[8];
-    EXPECT_EQ(w.Read(b, 8), 0);
-  }
-  base->SetPosition(0);
-  EXPECT_EQ(ReadStr(*base, 3), Bytes(0, 3)) << "the base stays usable";
-}
-
 TEST(SubStream, EachReadPositionsTheBaseFirst) {
   auto base = Base100();
   TSubStream a(base.get(), 20, 30);
@@ -169,20 +147,6 @@ TEST(SubStream, WritesAreRefusedUnlessAllowed) {
   base->SetPosition(45);
   EXPECT_EQ(ReadStr(*base, 6), "01234" + Bytes(50, 1));
   EXPECT_EQ(w.Write("x", 1), 0);
-}
-
-TEST(SubStream, SetSizeChangesNothingAndDestructionLeavesTheBase) {
-  test::TempDir dir;
-  test::WriteFileBytes(dir / "f", Bytes(0, 100));
-  TFileStream file(dir / "f", 0x20);
-  {
-    TSubStream w(&file, 10, 20);
-    w.SetSize(5);
-    EXPECT_EQ(w.Size(), 20);
-    EXPECT_EQ(ReadStr(w, 100), Bytes(10, 20));
-  }
-  file.SetPosition(0);
-  EXPECT_EQ(ReadStr(file, 4), Bytes(0, 4));
 }
 
 }  // namespace
