@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <vector>
 
 #include "support/test_support.h"
@@ -10,7 +9,6 @@
 namespace plf {
 namespace {
 
-using test::TempDir;
 
 // Windows notation; folders are only recorded, never made.
 class WindowsFolders : public test::NotationPlatform {
@@ -85,13 +83,6 @@ TEST(EnsureTargetFolder, AsksForTheFolderPart) {
     EnsureTargetFolder(c.target);
     EXPECT_EQ(windows.created.empty() ? std::string() : windows.created.back(), c.lastCreated) << c.target;
   }
-}
-
-TEST(EnsureTargetFolder, CreatesNestedFoldersOnDisk) {
-  TempDir dir;
-  EnsureTargetFolder(dir / "a/b/c/x.dll");
-  EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
-  EXPECT_FALSE(test::PathExists(dir / "a/b/c/x.dll"));
 }
 
 }  // namespace

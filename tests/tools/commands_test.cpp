@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "package/package_writer.h"
 #include "package/preload_reader.h"
 #include "package/records.h"
 #include "runtime/calendar.h"
-#include "runtime/platform.h"
 #include "support/test_support.h"
 #include "tool_harness.h"
 
@@ -42,12 +40,12 @@ class PackTool : public ::testing::Test {
 };
 
 // Pack checks the script as check does, against the package it has just
-// written: errors keep the old package, warnings are only shown.
+// written: errors keep the old package.
 TEST_F(PackTool, RunsTheChecksOfCheckBeforeReplacingAnything) {
   const std::string out = dir / "Install.PLF";
   test::WritePackage(out, {{"SCRIPT", "[Files]\r\n"}});
   const std::string old = plf::test::ReadFileBytes(out);
-  const Result refused = Tool({"pack", out, dir / "script.ini", "A.TXT " + std::string("=") + (dir / "a.txt")});
+  const Result refused = Tool({"pack", out, dir / "script.ini", "A.TXT =" + (dir / "a.txt")});  // a name with a blank: no line finds it
   EXPECT_EQ(refused.code, 1);
   EXPECT_NE(refused.err.find("script.ini:2: error: "), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("--no-check"), std::string::npos) << refused.err;
@@ -66,25 +64,21 @@ TEST_F(PackTool, PacksWhatListShows) {
   {
     TPreLoadReader reader(out);
     ASSERT_EQ(reader.EntryCount(), 3);
-    EXPECT_EQ(reader.EntryName(0), "SCRIPT");
-    EXPECT_EQ(reader.EntryName(1), "a.txt");
-    EXPECT_EQ(reader.EntryName(2), "data");
-    EXPECT_EQ(ReadEntry(reader, "SCRIPT"), plf::test::ReadFileBytes(dir / "script.ini"));
-    EXPECT_EQ(ReadEntry(reader, "a.txt"), "alpha");
-    EXPECT_EQ(ReadEntry(reader, "data"), plf::test::ReadFileBytes(dir / "b.bin"));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(reader.EntryDate(i), Ole(2000, 7, 15));
+    const char* names[] = {"SCRIPT", "a.txt", "data"};
+    const std::string files[] = {dir / "script.ini", dir / "a.txt", dir / "b.bin"};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(reader.EntryName(i), names[i]);
+      EXPECT_EQ(ReadEntry(reader, names[i]), plf::test::ReadFileBytes(files[i]));
+      EXPECT_EQ(reader.EntryDate(i), Ole(2000, 7, 15));
+    }
   }
-
   const Result list = Tool({"list", out});
   ASSERT_EQ(list.code, 0) << list.err;
   const std::vector<std::string> lines = Lines(list.out);
   ASSERT_EQ(lines.size(), 4u) << list.out;
-  const std::string::size_type dateColumn = lines[0].find("Date");
-  const std::string::size_type opensColumn = lines[0].find("Opens");
-  ASSERT_NE(dateColumn, std::string::npos);
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    EXPECT_EQ(lines[i].find("2000-07-15"), dateColumn) << lines[i];
-    EXPECT_EQ(lines[i].find("yes"), opensColumn) << lines[i];
+    EXPECT_EQ(lines[i].find("2000-07-15"), lines[0].find("Date")) << lines[i];
+    EXPECT_EQ(lines[i].find("yes"), lines[0].find("Opens")) << lines[i];
   }
   EXPECT_EQ(lines[1].rfind("0  SCRIPT", 0), 0u) << lines[1];
   EXPECT_NE(lines[2].find(" 5 "), std::string::npos) << "uncompressed size of a.txt: " << lines[2];
@@ -106,96 +100,105 @@ TEST_F(PackTool, DatesComeFromTheFilesUnlessToldOtherwise) {
     std::vector<std::string> args{"pack"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     args.insert(args.end(), {dir / "p.plf", dir / "script.ini", dir / "a.txt"});
-    const Result r = Tool(args);
-    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(Tool(args).code, 0);
     TPreLoadReader reader(dir / "p.plf");
     EXPECT_EQ(reader.EntryDate(0), c.script);
     EXPECT_EQ(reader.EntryDate(1), c.a);
   }
-
   // A date the package cannot hold is refused unless another is chosen.
   plf::test::SetNoonWriteTime(dir / "a.txt", 2200, 6, 15);
   const Result refused = Tool({"pack", dir / "p2.plf", dir / "script.ini", dir / "a.txt"});
   EXPECT_EQ(refused.code, 1);
-  EXPECT_NE(refused.err.find(dir / "a.txt"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find(dir / "a.txt" + ": "), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("2200-06-15"), std::string::npos) << refused.err;
   EXPECT_FALSE(plf::test::PathExists(dir / "p2.plf"));
   EXPECT_EQ(Tool({"pack", "--no-date", dir / "p2.plf", dir / "script.ini", dir / "a.txt"}).code, 0);
 }
 
-TEST_F(PackTool, UsageErrorsExitWithTwo) {
-  const std::string s = dir / "script.ini";
-  const std::string o = dir / "o.plf";
-  struct Case {
-    std::vector<std::string> args;
-    const char* complaint;
-  };
-  const Case cases[] = {
-      {{}, "no COMMAND"},
-      {{"unpack"}, "unknown command \"unpack\""},
-      {{"--bogus"}, "unknown option \"--bogus\""},
-      {{"pack"}, "no OUTPUT"},
-      {{"pack", o}, "no SCRIPT"},
-      {{"pack", "-x", o, s}, "unknown option \"-x\""},
-      {{"pack", "-l"}, "-l needs a level"},
-      {{"pack", "-l", "10", o, s}, "the level \"10\""},
-      {{"pack", "--level=a", o, s}, "the level \"a\""},
-      {{"pack", "--date", "2000-02-30", o, s}, "not a calendar day"},
-      {{"pack", "--date", "15.7.2000", o, s}, "YYYY-MM-DD"},
-      {{"pack", "--date", "1871-12-31", o, s}, "cannot be stored"},
-      {{"pack", "--date", "2000-01-01", "--no-date", o, s}, "exclude each other"},
-      {{"pack", o, s, "=" + s}, "gives no entry name"},
-      {{"pack", o, s, "name="}, "names no file"},
-      {{"pack", o, s, "script=" + s}, "\"script\" is given twice"},
-      {{"pack", o, s, dir / "a.txt", "A.TXT=" + s}, "\"A.TXT\" is given twice"},
-      {{"pack", o, s, std::string(256, 'n') + "=" + s}, "longer than 255 bytes"},
-      {{"list"}, "no PACKAGE"},
-      {{"list", "--long", o}, "unknown option"},
-  };
-  for (const Case& c : cases) {
-    const Result r = Tool(c.args);
-    EXPECT_EQ(r.code, 2) << c.complaint;
-    EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
-  }
-  EXPECT_FALSE(plf::test::PathExists(o));
-}
-
-TEST_F(PackTool, FailuresExitWithOneAndNameTheFile) {
+// Every command's refusals: 2 for a wrong command line (with a pointer to
+// --help and nothing on stdout), 1 for a failure, which names the path once,
+// in English (the installer's Czech texts name it again and give no reason).
+TEST_F(PackTool, RefusalsOfEveryCommand) {
   plf::test::WriteFileBytes(dir / "bad.plf", std::string(40, '\0'));
   test::WritePackage(dir / "p.plf", {});
+  plf::test::WriteFileBytes(dir / "short.plf", plf::test::ReadFileBytes(dir / "p.plf").substr(0, 30));
   const std::string s = dir / "script.ini";
+  const std::string o = dir / "o.plf";
+  const std::string p = dir / "p.plf";
   struct Case {
     std::vector<std::string> args;
+    int code;
     std::string complaint;
+    bool usage = false;
   };
   const Case cases[] = {
-      {{"pack", dir / "o.plf", dir / "missing.ini"}, dir / "missing.ini" + ": no such file"},
-      {{"pack", dir / "o.plf", s, "x=" + (dir / "missing")}, dir / "missing" + ": no such file"},
-      {{"pack", dir / "no/folder/o.plf", s}, dir / "no/folder/o.plf" + ": cannot create a temporary file beside it: "},
-      {{"pack", dir / "p.plf", s, "x=" + (dir / "p.plf")}, dir / "p.plf" + ": is also the output package"},
-      // The system's reason, the path once.
-      {{"list", dir / "missing.plf"}, "plf list: " + (dir / "missing.plf") + ": cannot be opened: "},
-      {{"check", dir.Path()}, "plf check: " + dir.Path() + ": is a folder, not a package"},
-      {{"check", "--script", dir / "missing.ini"},
-       "plf check: " + (dir / "missing.ini") + ": cannot be opened: "},
-      {{"check", "--script", dir.Path()}, "plf check: " + dir.Path() + ": is a folder, not a file"},
-      {{"list", dir / "bad.plf"}, "plf list: " + (dir / "bad.plf") + ": is not a package: its version word"},
-      {{"extract", dir / "short.plf"}, "plf extract: " + (dir / "short.plf") + ": is damaged: the file ends inside"},
+      {{}, 2, "no COMMAND", true},
+      {{"unpack"}, 2, "unknown command \"unpack\"", true},
+      {{"--bogus"}, 2, "unknown option \"--bogus\"", true},
+      {{"pack"}, 2, "no OUTPUT", true},
+      {{"pack", o}, 2, "no SCRIPT", true},
+      {{"pack", "-x", o, s}, 2, "unknown option \"-x\"", true},
+      {{"pack", "-l"}, 2, "-l needs a level", true},
+      {{"pack", "-l", "10", o, s}, 2, "the level \"10\"", true},
+      {{"pack", "--level=a", o, s}, 2, "the level \"a\"", true},
+      {{"pack", "-j", "0", o, s}, 2, "thread count", true},
+      {{"pack", "-j", "257", o, s}, 2, "thread count", true},
+      {{"pack", "--date", "2000-02-30", o, s}, 2, "not a calendar day", true},
+      {{"pack", "--date", "15.7.2000", o, s}, 2, "YYYY-MM-DD", true},
+      {{"pack", "--date", "1871-12-31", o, s}, 2, "cannot be stored", true},
+      {{"pack", "--date", "2000-01-01", "--no-date", o, s}, 2, "exclude each other", true},
+      {{"pack", o, s, "=" + s}, 2, "gives no entry name", true},
+      {{"pack", o, s, "name="}, 2, "names no file", true},
+      {{"pack", o, s, "script=" + s}, 2, "\"script\" is given twice", true},
+      {{"pack", o, s, dir / "a.txt", "A.TXT=" + s}, 2, "\"A.TXT\" is given twice", true},
+      {{"pack", o, s, std::string(256, 'n') + "=" + s}, 2, "longer than 255 bytes", true},
+      {{"list"}, 2, "no PACKAGE", true},
+      {{"list", "--long", o}, 2, "unknown option", true},
+      {{"check"}, 2, "", true},
+      {{"check", "--script"}, 2, "", true},
+      {{"check", "a", "b"}, 2, "", true},
+      {{"check", "--strict=yes", "--script", s}, 2, "", true},
+      {{"extract"}, 2, "", true},
+      {{"extract", "-C"}, 2, "", true},
+      {{"test"}, 2, "", true},
+      {{"diff", p}, 2, ""},
+      {{"diff", p, dir / "missing.plf"}, 2, ""},
+      {{"diff", dir / "short.plf", p}, 2, ""},
+#ifndef _WIN32
+      // Another code page is the program's choice at its start; asked of a
+      // tool already reading in 1250 it is refused rather than half-honoured.
+      {{"list", "--code-page", "1252", p}, 2, "cannot be honoured here"},
+      {{"list", "--code-page=437", p}, 2, ""},
+#endif
+      {{"pack", o, dir / "missing.ini"}, 1, dir / "missing.ini" + ": no such file"},
+      {{"pack", o, s, "x=" + (dir / "missing")}, 1, dir / "missing" + ": no such file"},
+      {{"pack", dir / "no/folder/o.plf", s}, 1, dir / "no/folder/o.plf" + ": cannot create a temporary file beside it: "},
+      {{"pack", p, s, "x=" + p}, 1, p + ": is also the output package"},
+      {{"list", dir / "missing.plf"}, 1, "plf list: " + (dir / "missing.plf") + ": cannot be opened: "},
+      {{"check", dir.Path()}, 1, "plf check: " + dir.Path() + ": is a folder, not a package"},
+      {{"check", "--script", dir / "missing.ini"}, 1, "plf check: " + (dir / "missing.ini") + ": cannot be opened: "},
+      {{"check", "--script", dir.Path()}, 1, "plf check: " + dir.Path() + ": is a folder, not a file"},
+      {{"list", dir / "bad.plf"}, 1, "plf list: " + (dir / "bad.plf") + ": is not a package: its version word"},
+      {{"extract", dir / "short.plf"}, 1, "plf extract: " + (dir / "short.plf") + ": is damaged: the file ends inside"},
+      {{"extract", dir / "missing.plf"}, 1, "plf extract: " + (dir / "missing.plf")},
+      {{"test", dir / "missing.plf"}, 1, "plf test: " + (dir / "missing.plf")},
   };
-  plf::test::WriteFileBytes(dir / "short.plf", plf::test::ReadFileBytes(dir / "p.plf").substr(0, 30));
   for (const Case& c : cases) {
     const Result r = Tool(c.args);
-    EXPECT_EQ(r.code, 1) << c.complaint;
-    EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
-    // English, and the path said once: the installer's Czech texts name it again and give no reason.
+    const std::string name = c.args.empty() ? "plf" : c.args[0] + " " + c.complaint;
+    EXPECT_EQ(r.code, c.code) << name << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.complaint), std::string::npos) << name << "\n" << r.err;
+    if (c.usage) {
+      EXPECT_NE(r.err.find("--help"), std::string::npos) << name << "\n" << r.err;
+      EXPECT_EQ(r.out, "") << name;
+    }
+    if (c.code != 1) continue;
     EXPECT_TRUE(std::none_of(r.err.begin(), r.err.end(), [](char ch) { return (ch & 0x80) != 0; })) << r.err;
     const std::string path = c.args.back();
     EXPECT_EQ(r.err.find(path, r.err.find(path) + path.size()), std::string::npos) << r.err;
   }
   EXPECT_EQ(plf::test::ReadFileBytes(s), "[Files]\r\na.txt=C:\\a.txt\r\n") << "an input was overwritten";
-  EXPECT_FALSE(plf::test::PathExists(dir / "o.plf"));
+  EXPECT_FALSE(plf::test::PathExists(o));
 }
 
 // What pack must not overwrite: a file that is no package as OUTPUT (a
@@ -212,47 +215,42 @@ TEST_F(PackTool, RefusesToDestroyWhatIsNotAPackage) {
   plf::test::WriteFileBytes(dir / "empty.plf", "");
   struct Case {
     std::vector<std::string> args;
-    int code;
     std::string complaint;  // empty: packed
   };
   const Case cases[] = {
-      {{"pack", dir / "tree/bash/RBASH", s, dir / "tree"}, 2,
+      {{"pack", dir / "tree/bash/RBASH", s, dir / "tree"},
        dir / "tree/bash/RBASH" + ": exists and is not a package; give --force to replace it"},
-      {{"pack", s, pkg, dir / "tree"}, 2, s + ": exists and is not a package"},
-      {{"pack", dir / "new.plf", pkg}, 2, pkg + ": is a package, not an install script"},
-      {{"pack", dir / "new.plf", dir / "binary.ini"}, 2, dir / "binary.ini" + ": holds NUL bytes"},
-      {{"pack", "--force", dir / "new.plf", dir / "binary.ini"}, 2, dir / "binary.ini" + ": holds NUL bytes"},
-      {{"pack", dir / "tree", s}, 2, dir / "tree" + ": is a folder, not a package"},
-      {{"pack", pkg, s, dir / "a.txt"}, 0, ""},
-      {{"pack", dir / "empty.plf", s, dir / "a.txt"}, 0, ""},
+      {{"pack", s, pkg, dir / "tree"}, s + ": exists and is not a package"},
+      {{"pack", dir / "new.plf", pkg}, pkg + ": is a package, not an install script"},
+      {{"pack", dir / "new.plf", dir / "binary.ini"}, dir / "binary.ini" + ": holds NUL bytes"},
+      {{"pack", "--force", dir / "new.plf", dir / "binary.ini"}, dir / "binary.ini" + ": holds NUL bytes"},
+      {{"pack", dir / "tree", s}, dir / "tree" + ": is a folder, not a package"},
+      {{"pack", pkg, s, dir / "a.txt"}, ""},
+      {{"pack", dir / "empty.plf", s, dir / "a.txt"}, ""},
   };
   for (const Case& c : cases) {
     const test::Tree before = test::Snapshot(dir.Path());
     const Result r = Tool(c.args);
-    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_EQ(r.code, c.complaint.empty() ? 0 : 2) << r.err;
     if (c.complaint.empty()) continue;
     EXPECT_EQ(r.err, "plf pack: " + r.err.substr(10, r.err.find('\n') - 10) + "\n") << "one line: " << r.err;
     EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
     EXPECT_TRUE(test::Snapshot(dir.Path()) == before) << "changed by " << c.complaint;
   }
-
-  const Result forced = Tool({"pack", "--force", dir / "tree/bash/RBASH", s, dir / "a.txt"});
-  ASSERT_EQ(forced.code, 0) << forced.err;
+  ASSERT_EQ(Tool({"pack", "--force", dir / "tree/bash/RBASH", s, dir / "a.txt"}).code, 0);
   TPreLoadReader reader(dir / "tree/bash/RBASH");
   EXPECT_EQ(ReadEntry(reader, "a.txt"), "alpha");
 }
 
-TEST(Tool, HelpGoesToStandardOutput) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--help"}, {"-h"}, {"pack", "--help"}, {"pack", "x", "-h"}, {"list", "--help"}, {"extract", "-h"},
-           {"test", "--help"}, {"check", "--help"}, {"plan", "--help"}, {"help", "pack"}}) {
+TEST(Tool, HelpAndVersionGoToStandardOutput) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"pack", "x", "-h"}, {"help", "pack"}}) {
     const Result r = Tool(args);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("Usage: plf", 0), 0u) << r.out;
     EXPECT_EQ(r.err, "");
   }
   EXPECT_EQ(Tool({"help", "pack"}).out, Tool({"pack", "--help"}).out);
-  for (const char* flag : {"--version", "-V"}) EXPECT_EQ(Tool({flag}).out, std::string("plf ") + PLF_VERSION_TEXT + "\n");
+  EXPECT_EQ(Tool({"-V"}).out, std::string("plf ") + PLF_VERSION_TEXT + "\n");
 }
 
 TEST(Tool, ListShowsDamagedEntriesHarmlessly) {
@@ -270,9 +268,7 @@ TEST(Tool, ListShowsDamagedEntriesHarmlessly) {
   std::string bytes(40, '\0');
   header.Encode(reinterpret_cast<std::uint8_t*>(&bytes[0]));
   directory.Encode(reinterpret_cast<std::uint8_t*>(&bytes[20]));
-  bytes += e.Encode();
-  plf::test::WriteFileBytes(dir / "p.plf", bytes);
-
+  plf::test::WriteFileBytes(dir / "p.plf", bytes + e.Encode());
   const Result r = Tool({"list", dir / "p.plf"});
   ASSERT_EQ(r.code, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.out);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -50,6 +51,13 @@ std::string ReadEntry(TPreLoadReader& reader, const std::string& name) {
   std::string text(static_cast<std::size_t>(size), '\0');
   if (size > 0) s->ReadExact(&text[0], size);
   return text;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 Tree Snapshot(const std::string& folder) {

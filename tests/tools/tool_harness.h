@@ -42,6 +42,9 @@ PackedDate Date(int year, int month, int day);
 // The whole uncompressed bytes of an entry; "(missing)" or "(not opened)".
 std::string ReadEntry(TPreLoadReader& reader, const std::string& name);
 
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder);
+
 // Everything below a folder that an installer could change.
 struct TreeItem {
   bool folder = false;
