@@ -1,20 +1,12 @@
-// A platform layer for trying out an installation on this machine. It reads
-// the real file system, but in Simulate mode it performs no change: every
-// change is recorded and its effect kept in an overlay (a rename makes the
-// source absent and the destination present, a created file or folder is
-// present, a written file has the bytes it was given, a stamped file its
-// time), so that each later question gets the answer the real run would
-// get. Real files are only ever opened for reading. In Record mode every
-// operation is performed as well as recorded, which lets a forecast be
-// compared with a real run operation by operation.
+// Records what the installer does to files through a platform layer, for
+// `plf plan`: over a MemoryPlatform that has the real file system behind it,
+// the record is a forecast, made while the disk is only ever read; over the
+// real platform, it is what a real run did. The two can be compared
+// operation by operation. Flushes change nothing one could see and are not
+// recorded. Message boxes are recorded, never shown.
 //
 // Paths that are not absolute are taken relative to the given current
 // folder, as the installer takes them relative to its process's.
-//
-// Limits of the simulation: a search pattern with wildcards sees the real
-// folder plus what the simulation added, but still matches real items that
-// the simulation removed; sharing conflicts with other programs and full
-// disks are not foreseen. Message boxes are recorded, never shown.
 #pragma once
 
 #include <cstdint>
@@ -52,29 +44,18 @@ std::string Describe(const FileOperation& op);
 
 class PlanPlatform : public PlatformWrapper {
  public:
-  enum class Mode { Simulate, Record };
-
   // `currentFolder` empty: relative paths stay as they are (the process's
   // own current folder).
-  PlanPlatform(Platform& inner, Mode mode, std::string currentFolder = std::string());
-  ~PlanPlatform() override;
-  PlanPlatform(const PlanPlatform&) = delete;
-  PlanPlatform& operator=(const PlanPlatform&) = delete;
+  explicit PlanPlatform(Platform& inner, std::string currentFolder = std::string());
 
   const std::vector<FileOperation>& Operations() const { return operations_; }
   // The path as the inner platform is asked about it.
   std::string Rooted(const std::string& path) const;
-  // What stands at a path (no wildcards) in the view, without recording.
-  bool Peek(const std::string& path, FoundItem* item) const;
+  // What stands at a path (no wildcards), without recording.
+  bool Peek(const std::string& path, FoundItem* item);
 
   FileHandle OpenFile(const std::string& path, Access access, Share share, Disposition disposition) override;
-  std::int32_t ReadFile(FileHandle h, void* buffer, std::int32_t count) override;
   std::int32_t WriteFile(FileHandle h, const void* buffer, std::int32_t count) override;
-  std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) override;
-  bool SetEndOfFile(FileHandle h) override;
-  bool FlushFile(FileHandle h) override;
-  // Flushing changes nothing one could see, so it is not recorded; the
-  // simulation has nothing to flush and reports success.
   bool FlushFileSystems(const std::vector<std::string>& folders) override;
   bool FlushNamedFile(const std::string& path) override;
   void StartFlushFileSystem(const std::string& folder) override;
@@ -90,46 +71,16 @@ class PlanPlatform : public PlatformWrapper {
                  std::uint32_t style) override;
 
  private:
-  enum class NodeKind { Absent, File, Folder };
-  struct Node {
-    NodeKind kind = NodeKind::Absent;
-    std::uint32_t attributes = 0;
-    std::int64_t lastWriteTime = 0;
-    std::string full;    // the full path as first named
-    std::string origin;  // the real item whose content this is; empty: made by the simulation
-  };
-  // What stands at a path in the simulated view.
-  struct View {
-    NodeKind kind = NodeKind::Absent;
-    std::uint32_t attributes = 0;
-    std::int64_t lastWriteTime = 0;
-    std::string real;  // the real item behind it; empty when there is none
-  };
-  struct OpenHandle {
+  struct Writing {
     std::string path;  // as the caller gave it
-    std::string key;
-    bool forWrite = false;
-    bool fake = false;
-    std::int64_t position = 0;
-    std::int64_t size = 0;
     std::int64_t written = 0;
   };
-
-  std::string Key(const std::string& full) const;
-  std::string Full(const std::string& path) const;
-  View Look(const std::string& path) const;
-  bool ParentIsFolder(const std::string& full) const;
-  void Put(const std::string& full, Node node);
-  void Record(FileOperation::Kind kind, const std::string& path, const std::string& path2, bool ok,
+  bool Record(FileOperation::Kind kind, const std::string& path, const std::string& path2, bool ok,
               std::int64_t value = 0);
-  FileHandle SimulatedOpen(const std::string& path, Access access, Disposition disposition);
-  bool SimulatedFindFirst(const std::string& pattern, FoundItem* first);
 
-  Mode mode_;
   std::string folder_;
-  std::map<std::string, Node> overlay_;
-  std::map<FileHandle, OpenHandle> handles_;
-  FileHandle nextFake_;
+  char separator_;
+  std::map<FileHandle, Writing> writing_;
   std::vector<FileOperation> operations_;
 };
 

@@ -14,6 +14,7 @@
 #include "text/ini_string_list.h"
 #include "text/message_box.h"
 #include "text/textutil.h"
+#include "tools/memory_platform.h"
 #include "tools/script_lint.h"
 
 namespace plf::tools {
@@ -203,7 +204,8 @@ Forecast PlanInstall(const std::string& package, const std::string& folder) {
   Forecast f;
   f.package = Sys().FullPath(package);
   f.folder = Sys().FullPath(folder.empty() ? std::string(".") : folder);
-  PlanPlatform platform(Sys(), PlanPlatform::Mode::Simulate, folder.empty() ? std::string() : f.folder);
+  MemoryPlatform view(Sys(), f.folder);
+  PlanPlatform platform(view, folder.empty() ? std::string() : f.folder);
   std::unique_ptr<TPreLoadReader> reader;
   {
     ScopedPlatform scope(platform);

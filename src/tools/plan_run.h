@@ -1,6 +1,7 @@
 // A dry run of the installer on this machine: the install run's own steps
-// (script lookup, verification, file installation) over a PlanPlatform that
-// records and simulates every change instead of making it. The forecast per
+// (script lookup, verification, file installation) over a MemoryPlatform
+// with the real file system behind it, which simulates every change instead
+// of making it, through a PlanPlatform that records each. The forecast per
 // [Files] line is read off the operations recorded while that line was
 // served; the installation serves one line at a time (each through a script
 // of its own that holds the same [Options]), so that the recorded

@@ -14,7 +14,6 @@
 #include "driver/backup_name.h"
 #include "driver/entry.h"
 #include "driver/time_rule.h"
-#include "memory_platform.h"
 #include "package/preload_reader.h"
 #include "package/records.h"
 #include "runtime/exceptions.h"
@@ -23,12 +22,13 @@
 #include "streams/replace_stream.h"
 #include "text/ini_string_list.h"
 #include "text/textutil.h"
+#include "tools/memory_platform.h"
 
 namespace plf::fuzz {
 
 namespace {
 
-using test::MemoryPlatform;
+using tools::MemoryPlatform;
 
 void AbortOnViolation(const std::string& what) {
   std::fprintf(stderr, "invariant broken: %s\n", what.c_str());

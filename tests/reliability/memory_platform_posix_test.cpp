@@ -1,11 +1,15 @@
-// The in-memory file system that the fuzzers run on must answer as the real
-// platform layer does, or the fuzzers would explore a system that does not
-// exist. The same steps run on both; every answer must agree.
-#include "memory_platform.h"
+// The in-memory file system that the fuzzers and the plan run on must answer
+// as the real platform layer does, or the fuzzers would explore a system
+// that does not exist and the plan would forecast another run. The same
+// steps run on both; every answer must agree.
+#include "tools/memory_platform.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -13,6 +17,8 @@
 
 namespace plf::test {
 namespace {
+
+using tools::MemoryPlatform;
 
 // Runs steps against one platform whose files live under `base`.
 class Driver {
@@ -46,6 +52,13 @@ class Driver {
     return item.IsDirectory() ? "folder" : "file";
   }
   std::string Bool(bool b) { return b ? "yes" : "no"; }
+  // The answers of several steps, taken in their order (which the operands
+  // of "+" are not).
+  static std::string All(std::initializer_list<std::string> answers) {
+    std::string all;
+    for (const std::string& a : answers) all += a + ";";
+    return all;
+  }
 
   Platform& p_;
   std::string base_;
@@ -64,7 +77,7 @@ TEST(MemoryPlatform, AnswersAsTheRealPlatformDoes) {
       {"make below a missing folder", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("x/y"))); }},
       {"make through a missing folder", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("x/../c"))); }},
       {"make a folder's \".\"", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("a/."))); }},
-      {"make through \"..\"", [](Driver& d) { return d.Bool(d.p_.CreateDirectory(d.Path("a/../c"))) + d.Attributes("c"); }},
+      {"make through \"..\"", [](Driver& d) { return d.All({d.Bool(d.p_.CreateDirectory(d.Path("a/../c"))), d.Attributes("c")}); }},
       {"create new", [](Driver& d) { return d.Create("a/f.txt", Disposition::CreateNew, "hello"); }},
       {"create new over a file", [](Driver& d) { return d.Create("a/f.txt", Disposition::CreateNew, "x"); }},
       {"create in a missing folder", [](Driver& d) { return d.Create("q/f.txt", Disposition::CreateAlways, "x"); }},
@@ -102,7 +115,7 @@ TEST(MemoryPlatform, AnswersAsTheRealPlatformDoes) {
       {"its files moved along", [](Driver& d) { return d.Open("b/g.txt", Access::Read) + " " + d.Attributes("a"); }},
       {"rename a folder into itself", [](Driver& d) { return d.Bool(d.p_.MoveFile(d.Path("b"), d.Path("b/c"))); }},
       {"recreate truncates",
-       [](Driver& d) { return d.Create("b/g.txt", Disposition::CreateAlways, "new") + d.Open("b/g.txt", Access::Read); }},
+       [](Driver& d) { return d.All({d.Create("b/g.txt", Disposition::CreateAlways, "new"), d.Open("b/g.txt", Access::Read)}); }},
       {"seek past the end, write, cut",
        [](Driver& d) {
          const FileHandle h = d.p_.OpenFile(d.Path("b/s"), Access::ReadWrite, Share::None, Disposition::CreateAlways);
@@ -130,6 +143,50 @@ TEST(MemoryPlatform, AnswersAsTheRealPlatformDoes) {
   };
   for (const Step& step : steps) EXPECT_EQ(step.run(inMemory), step.run(onDisk)) << step.what;
   EXPECT_EQ(memory.OpenHandleCount(), 0u);
+
+  // Over the tree the steps left ("b" with g.txt, read-only h.txt and s; an
+  // empty "c"), first in memory, which must leave the disk as it is, then
+  // on the disk itself.
+  const std::vector<Step> changes = {
+      {"read a file", [](Driver& d) { return d.All({d.Find("b/*.txt"), d.Open("b/g.txt", Access::Read)}); }},
+      {"rename a folder with files",
+       [](Driver& d) {
+         return d.All({d.Bool(d.p_.MoveFile(d.Path("b"), d.Path("d"))), d.Open("d/g.txt", Access::Read),
+                       d.Attributes("b"), d.Attributes("b/h.txt"), d.Find("b/*")});
+       }},
+      {"delete a file, make it anew",
+       [](Driver& d) {
+         return d.All({d.Bool(d.p_.DeleteFile(d.Path("d/g.txt"))), d.Find("d/g.txt"),
+                       d.Create("d/g.txt", Disposition::CreateNew, "z"), d.Open("d/g.txt", Access::Read)});
+       }},
+      {"rewrite a file",
+       [](Driver& d) { return d.All({d.Create("d/s", Disposition::CreateAlways, "abc"), d.Open("d/s", Access::Read)}); }},
+      {"a folder back to its old name",
+       [](Driver& d) {
+         return d.All({d.Bool(d.p_.MoveFile(d.Path("d"), d.Path("b"))), d.Open("b/s", Access::Read),
+                       d.Attributes("b/h.txt"), d.Attributes("d")});
+       }},
+      {"a search in a made folder",
+       [](Driver& d) {
+         return d.All({d.Bool(d.p_.CreateDirectory(d.Path("b/n"))), d.Find("b/n/*.txt"),
+                       d.Create("b/n/x.txt", Disposition::CreateNew, "x"), d.Find("b/n/*.txt"), d.Find("c/*.txt")});
+       }},
+  };
+  const auto listing = [&real] {
+    std::vector<std::string> items;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(real.Path()))
+      items.push_back(e.path().string() + (e.is_directory() ? "/" : " " + ReadFileBytes(e.path().string())));
+    std::sort(items.begin(), items.end());
+    return items;
+  };
+  const std::vector<std::string> before = listing();
+  MemoryPlatform overlay(DefaultPlatform(), real.Path(), true);
+  Driver overDisk(overlay, ".");
+  std::vector<std::string> answers;
+  for (const Step& step : changes) answers.push_back(step.run(overDisk));
+  EXPECT_EQ(listing(), before) << "the memory changed its backing";
+  for (std::size_t i = 0; i < changes.size(); ++i) EXPECT_EQ(answers[i], changes[i].run(onDisk)) << changes[i].what;
+  EXPECT_EQ(overlay.OpenHandleCount(), 0u);
 }
 
 TEST(MemoryPlatform, WindowsNamesIgnoreCaseAndTrailingDots) {

@@ -1,15 +1,25 @@
-// A file system held in memory behind the platform layer: every file
-// operation is simulated and counted, nothing reaches the disk, so a fuzzer
-// can run whole installs at any speed and with any paths. Locale, zone and
-// text operations are those of the platform it wraps.
+// A file system held in memory behind the platform layer: nothing reaches a
+// disk. Alone, it is a whole file system, on which a fuzzer runs installs at
+// any speed and with any paths. Over a backing platform (the real one) it
+// starts as the backing's file system, read only when asked: an item the
+// memory does not know yet is looked up there and entered as it is, its
+// content left there until it changes. That is how `plf plan` tries out an
+// installation: every answer is the one a real run would get, and the disk
+// is only ever read.
 //
-// Paths follow one of two notations. POSIX: "/" separates, names are bytes.
-// Windows: "\" (and "/") separate, a drive "C:" starts an absolute path,
-// letter case does not count and trailing dots and blanks of a name are
-// dropped. Windows rules hold in both: a rename never replaces, a read-only
-// or open file is not deleted, sharing modes are enforced, a folder is not
-// opened. The total data held is capped; a write beyond it is short, as on
-// a full disk. One chosen operation can be made to fail.
+// Paths follow one of two notations (over a backing, the backing's). POSIX:
+// "/" separates, names are bytes. Windows: "\" (and "/") separate, a drive
+// "C:" starts an absolute path, letter case does not count, trailing dots and
+// blanks of a name are dropped, network names are refused. Windows rules
+// hold in both: a rename never replaces, a read-only or open file is not
+// deleted, sharing modes are enforced, a folder is not opened. The data held
+// is capped (alone); a write beyond it is short, as on a full disk. One
+// chosen operation can be made to fail.
+//
+// Limits over a backing: a wildcard search looks at the memory's items, then
+// at the backing folder's, where it also finds those the memory removed;
+// other programs and full disks are not foreseen. Written bytes are counted
+// but not kept (they read back as zeros) unless the memory is told to keep them.
 #pragma once
 
 #include <cstddef>
@@ -21,17 +31,20 @@
 
 #include "runtime/platform.h"
 
-namespace plf::test {
+namespace plf::tools {
 
 class MemoryPlatform : public PlatformWrapper {
  public:
   enum class Notation { Posix, Windows };
 
   explicit MemoryPlatform(Notation notation, std::size_t capacity = 32u << 20);
+  // Over `backing`; relative paths start from `currentFolder` (empty: the
+  // backing's current folder).
+  MemoryPlatform(Platform& backing, const std::string& currentFolder, bool keepsData = false);
 
   Notation GetNotation() const { return notation_; }
-  // The folder relative paths start from: "/mem/cwd" or "C:\mem\cwd".
-  std::string CurrentFolder() const;
+  // The folder relative paths start from; alone "/mem/cwd" or "C:\mem\cwd".
+  const std::string& CurrentFolder() const { return folder_; }
   // `relative` ("a/b") under the current folder, in the notation's form.
   std::string At(const std::string& relative) const;
 
@@ -39,15 +52,13 @@ class MemoryPlatform : public PlatformWrapper {
   // or its folder is missing.
   bool AddFolder(const std::string& path);  // with every missing parent
   bool AddFile(const std::string& path, const std::string& data, std::uint32_t attributes = kAttrNormal);
-  std::optional<std::string> FileData(const std::string& path) const;
-  bool IsFolder(const std::string& path) const;
-  std::vector<std::string> FilePaths() const;  // every file, full path
+  std::optional<std::string> FileData(const std::string& path);
+  std::vector<std::string> FilePaths() const;  // every file the memory holds, full path
   std::size_t OpenHandleCount() const { return handles_.size(); }
   std::size_t BytesHeld() const { return bytesHeld_; }
   // Folders created through CreateDirectory, in order.
   const std::vector<std::string>& CreatedFolders() const { return createdFolders_; }
 
-  std::string modulePath;  // empty: "<current folder>/setup/plfsetup"
   struct Box {
     std::string text;
     std::string caption;
@@ -64,9 +75,11 @@ class MemoryPlatform : public PlatformWrapper {
   std::int64_t SeekFile(FileHandle h, std::int64_t offset, int origin) override;
   bool SetEndOfFile(FileHandle h) override;
   bool FlushFile(FileHandle h) override;
-  // Like Windows, no whole file system is flushed: files go one by one.
-  bool FlushFileSystems(const std::vector<std::string>&) override { return false; }
-  bool CanFlushFileSystem(const std::string&) override { return false; }
+  // Alone, like Windows: no whole file system is flushed, files go one by
+  // one. Over a backing the backing's answer holds, so that the run takes
+  // the way the real one takes; there is nothing to flush.
+  bool FlushFileSystems(const std::vector<std::string>&) override { return backing_ != nullptr; }
+  bool CanFlushFileSystem(const std::string& folder) override;
   bool FlushNamedFile(const std::string& path) override;
   void StartFlushFileSystem(const std::string&) override {}
   bool CloseFile(FileHandle h) override;
@@ -77,7 +90,7 @@ class MemoryPlatform : public PlatformWrapper {
   bool DeleteFile(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
   std::string FullPath(const std::string& name) override;
-  std::string ModulePath() override;
+  std::string ModulePath() override;  // alone: "<current folder>/setup/plfsetup"
   std::string ScriptPath(const std::string& path) override;
   const char* PathDelimiters() override;
   char PathSeparator() override;
@@ -90,16 +103,21 @@ class MemoryPlatform : public PlatformWrapper {
  private:
   struct Node {
     bool folder = false;
-    std::string name;  // the last part as it was given
+    bool gone = false;  // over a backing: nothing here, whatever the backing holds
+    std::string name;   // the last part as it was given
     std::string data;
+    std::int64_t size = 0;  // data.size() where data is kept
     std::uint32_t attributes = kAttrNormal;
     std::int64_t lastWriteTime = 0;
+    // The backing's item: a folder's unlisted items, a file's content.
+    std::string origin;
   };
   struct Open {
     std::string key;
     std::int64_t position = 0;
     Access access = Access::Read;
     Share share = Share::None;
+    FileHandle backing = kInvalidHandle;  // reads the origin of an unchanged file
   };
   // A path resolved against the current folder: its key (the levels'
   // keys joined with "/"), its parent's key, and the last part as given.
@@ -113,21 +131,27 @@ class MemoryPlatform : public PlatformWrapper {
     bool dotted = false;  // POSIX: ends in "." or "..", which name no new item
   };
 
-  Resolved Resolve(const std::string& path) const;
-  std::string KeyPart(const std::string& part) const;
+  Resolved Resolve(const std::string& path);
+  std::string Fold(const std::string& part);
   bool ValidName(const std::string& name) const;
   bool IsSeparator(char c) const;
-  Node* Find(const std::string& key);
-  const Node* Find(const std::string& key) const;
+  Node* Find(const std::string& key, const std::string& name = std::string());
+  Node Load(const std::string& key);
+  Node* Lookup(const std::string& path, Resolved* r);
+  Node* Make(const Resolved& r, bool folder);
+  bool TakeContent(Node* n);
+  void Remove(const std::string& key);
   bool IsOpen(const std::string& key) const;
   bool SharingAllows(const std::string& key, Access access, Share share) const;
   std::string DisplayPath(const std::string& key) const;
   Open* Handle(FileHandle h);
-  std::vector<std::string> Children(const std::string& folderKey) const;
   bool Failing() { return ++operations == failAt; }
 
   Notation notation_;
+  Platform* backing_ = nullptr;
+  bool keepsData_ = true;
   std::size_t capacity_;
+  std::string folder_;
   std::size_t bytesHeld_ = 0;
   std::map<std::string, Node> nodes_;  // by key: the parts joined with "/"
   std::map<FileHandle, Open> handles_;
@@ -135,4 +159,4 @@ class MemoryPlatform : public PlatformWrapper {
   std::vector<std::string> createdFolders_;
 };
 
-}  // namespace plf::test
+}  // namespace plf::tools
