@@ -43,10 +43,12 @@ class Verify : public ::testing::Test {
   }
 
   // In a script, "{T}" stands for the temporary folder and the native
-  // separator, "{W}" for the folder and a backslash, "{B}" for a backslash.
+  // separator, "{W}" for the folder and a backslash, "{B}" for a backslash,
+  // "{V}" for the section header.
   std::string Expand(std::string text) const {
     const std::string native = tmp.Path() + std::string(1, DefaultPlatform().PathSeparator());
-    const std::pair<const char*, std::string> marks[] = {{"{T}", native}, {"{W}", tmp.Path() + "\\"}, {"{B}", "\\"}};
+    const std::pair<const char*, std::string> marks[] = {
+        {"{T}", native}, {"{W}", tmp.Path() + "\\"}, {"{B}", "\\"}, {"{V}", "[Verify]\r\n"}};
     for (const auto& mark : marks)
       for (std::size_t at; (at = text.find(mark.first)) != std::string::npos;) text.replace(at, 3, mark.second);
     return text;
@@ -59,12 +61,6 @@ class Verify : public ::testing::Test {
     return VerifyScript(list);
   }
 
-  std::vector<std::string> Shown() const {
-    std::vector<std::string> texts;
-    for (const test::ShownBox& box : platform.boxes) texts.push_back(box.caption + ": " + box.text);
-    return texts;
-  }
-
   test::TempDir tmp;
   VerifyPlatform platform;
 };
@@ -75,91 +71,53 @@ TEST_F(Verify, TestsAndTheirWarnings) {
     bool passes;
     const char* warning;  // nullptr: no box
   } cases[] = {
-      {"", true, nullptr},
-      {"[Verify]", true, nullptr},
-      {"[Verify]\r\nMessage=m\r\nNoMessage=n\r\n", true, nullptr},
-      {"[Verify]\r\nFile={T}app.exe\r\nDir={T}dir\r\nNoExist={T}new.dll\r\n", true, nullptr},
-      {"[Verify]\r\nFile={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nDir={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nNoExist={T}app.exe\r\n", false, kNotHere},
-      {"[Verify]\r\nNoExist={T}dir\r\n", false, kNotHere},
-      // Message and NoMessage
-      {"[Verify]\r\nFile={T}missing\r\nMessage=Hello\r\n", false, "ansi(Hello)"},
-      {"[Verify]\r\nMessage=\r\nFile={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nMessage=   \r\nFile={T}missing\r\n", false, "ansi(   )"},
-      {"[Verify]\r\nMessage=first\r\nMessage=second\r\nDir={T}missing\r\n", false, "ansi(first)"},
-      {"[Verify]\r\nMessage=m\r\nNoExist={T}app.exe\r\n", false, kNotHere},
-      {"[Verify]\r\nNoMessage=Nope \r\nNoExist={T}app.exe\r\n", false, "ansi(Nope )"},
-      {"[Verify]\r\nNoMessage=Nope\r\nFile={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nmessage=lower\r\nFile={T}missing\r\n", false, "ansi(lower)"},
-      {"[Verify]\r\n Message=indented\r\nFile={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nFile={T}missing\r\n[Other]\r\nMessage=elsewhere\r\n", false, kNoPrevious},
+      {"", true, nullptr}, {"{V}File={T}app.exe\r\nDir={T}dir\r\nNoExist={T}new.dll\r\n", true, nullptr},
+      {"{V}File={T}missing\r\n", false, kNoPrevious}, {"{V}Dir={T}missing\r\n", false, kNoPrevious},
+      {"{V}NoExist={T}app.exe\r\n", false, kNotHere}, {"{V}NoExist={T}dir\r\n", false, kNotHere},
+      // Message and NoMessage: each for its own kind of test, taken as written
+      {"{V}File={T}missing\r\nMessage=Hello\r\n", false, "ansi(Hello)"},
+      {"{V}Message=\r\nFile={T}missing\r\n", false, kNoPrevious},
+      {"{V}Message=   \r\nFile={T}missing\r\n", false, "ansi(   )"},
+      {"{V}Message=m\r\nNoExist={T}app.exe\r\n", false, kNotHere},
+      {"{V}NoMessage=Nope \r\nNoExist={T}app.exe\r\n", false, "ansi(Nope )"},
+      {"{V}NoMessage=Nope\r\nFile={T}missing\r\n", false, kNoPrevious},
       // keywords by prefix, any letter case
-      {"[Verify]\r\nfile={T}app.exe\r\nFILE={T}app.exe\r\nFileName={T}app.exe\r\n", true, nullptr},
-      {"[Verify]\r\nFileName={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nDirectory={T}dir\r\ndir={T}dir\r\n", true, nullptr},
-      {"[Verify]\r\nDirectory={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nNoExists={T}new.dll\r\nnoexist={T}new.dll\r\n", true, nullptr},
-      {"[Verify]\r\nNOEXISTS={T}app.exe\r\n", false, kNotHere},
-      {"[Verify]\r\nFil={T}missing\r\nDi={T}missing\r\nNoExis={T}app.exe\r\n", true, nullptr},
-      // only the ends of the whole body are trimmed
-      {"[Verify]\r\n   File={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nDir={T}dir\r\n   File={T}missing\r\n\tNoExist={T}app.exe\r\n", true, nullptr},
-      {"[Verify]\r\nFile={T}app.exe   \r\n\r\n", true, nullptr},
-      {"[Verify]\r\nFile={T}app.exe\r\nMessage=kept \t\r\nDir={T}missing\r\n", false, "ansi(kept \t)"},
-      // values are not trimmed; the first "=" cuts
-      {"[Verify]\r\nFile = {T}app.exe\r\n", false, kNoPrevious},
-      {"[Verify]\r\nFile={T}a=b\r\n", true, nullptr},
+      {"{V}file={T}app.exe\r\nFileName={T}app.exe\r\nDirectory={T}dir\r\nNoExists={T}new.dll\r\n", true, nullptr},
+      {"{V}FileName={T}missing\r\n", false, kNoPrevious}, {"{V}Directory={T}missing\r\n", false, kNoPrevious},
+      {"{V}NOEXISTS={T}app.exe\r\n", false, kNotHere},
+      {"{V}Fil={T}missing\r\nDi={T}missing\r\nNoExis={T}app.exe\r\n", true, nullptr},
+      // only the ends of the whole body are trimmed; values are not, the first "=" cuts
+      {"{V}   File={T}missing\r\n", false, kNoPrevious},
+      {"{V}Dir={T}dir\r\n   File={T}missing\r\n\tNoExist={T}app.exe\r\n", true, nullptr},
+      {"{V}File={T}app.exe   \r\n\r\n", true, nullptr}, {"{V}File = {T}app.exe\r\n", false, kNoPrevious},
+      {"{V}File={T}a=b\r\n", true, nullptr},
       // lines without "="
-      {"[Verify]\r\nFile\r\n", false, kNoPrevious},
-      {"[Verify]\r\nDir\r\n", false, kNoPrevious},
-      {"[Verify]\r\nNoExist\r\n", true, nullptr},
-      {"[Verify]\r\nFile=\r\n", false, kNoPrevious},
-      {"[Verify]\r\nNoExist=\r\n", true, nullptr},
-      // wildcards
-      {"[Verify]\r\nFile={T}app.e*\r\n", true, nullptr},
-      {"[Verify]\r\nFile={T}a?p.exe\r\n", true, nullptr},
-      {"[Verify]\r\nFile={T}*.zzz\r\n", false, kNoPrevious},
-      {"[Verify]\r\nNoExist={T}dir{B}sub{B}*.tmp\r\n", false, kNotHere},
-      {"[Verify]\r\nNoExist={T}dir{B}sub{B}*.dll\r\n", true, nullptr},
-      {"[Verify]\r\nNoExist={T}.hid*\r\n", false, kNotHere},
-      {"[Verify]\r\nNoExist={T}su?\r\n", true, nullptr},
-      {"[Verify]\r\nNoExist={T}d?r\r\n", false, kNotHere},
-      {"[Verify]\r\nDir={T}di?\r\n", false, kNoPrevious},
-      // the kind and the date of what is found
-      {"[Verify]\r\nFile={T}dir\r\n", false, kNoPrevious},
-      {"[Verify]\r\nDir={T}app.exe\r\n", false, kNoPrevious},
-      {"[Verify]\r\nFile={T}old.txt\r\n", false, kNoPrevious},
-      {"[Verify]\r\nFile={T}far.txt\r\n", false, kNoPrevious},
-      {"[Verify]\r\nNoExist={T}old.txt\r\n", false, kNotHere},
+      {"{V}File\r\n", false, kNoPrevious}, {"{V}Dir\r\n", false, kNoPrevious}, {"{V}NoExist\r\n", true, nullptr},
+      // wildcards, and the kind and date of what is found
+      {"{V}File={T}a?p.e*\r\n", true, nullptr}, {"{V}File={T}*.zzz\r\n", false, kNoPrevious},
+      {"{V}NoExist={T}dir{B}sub{B}*.tmp\r\n", false, kNotHere},
+      {"{V}NoExist={T}dir{B}sub{B}*.dll\r\n", true, nullptr}, {"{V}NoExist={T}.hid*\r\n", false, kNotHere},
+      {"{V}NoExist={T}d?r\r\n", false, kNotHere}, {"{V}Dir={T}di?\r\n", false, kNoPrevious},
+      {"{V}File={T}dir\r\n", false, kNoPrevious}, {"{V}Dir={T}app.exe\r\n", false, kNoPrevious},
+      {"{V}File={T}old.txt\r\n", false, kNoPrevious}, {"{V}File={T}far.txt\r\n", false, kNoPrevious},
+      {"{V}NoExist={T}old.txt\r\n", false, kNotHere},
       // backslashes of the script
-      {"[Verify]\r\nFile={W}app.exe\r\nDir={W}dir{B}sub\r\n", true, nullptr},
-      {"[Verify]\r\nDir={W}dir{B}sub{B}\r\n", true, nullptr},
-      {"[Verify]\r\nFile={W}dir{B}sub{B}*.tmp\r\n", true, nullptr},
-      // line breaks and section syntax
-      {"[Verify]\rFile={T}app.exe\rDir={T}missing\r", false, kNoPrevious},
+      {"{V}File={W}app.exe\r\nDir={W}dir{B}sub{B}\r\nFile={W}dir{B}sub{B}*.tmp\r\n", true, nullptr},
       {"[Verify]\nDir={T}dir\nMessage=lf\nFile={T}missing\n", false, "ansi(lf)"},
-      {"  [verify] trailing\r\nFile={T}missing\r\n", false, kNoPrevious},
-      {"[Verify\r\nFile={T}missing\r\n", true, nullptr},
       {"File={T}missing\r\n[Verify]\r\n", true, nullptr},
       // only the first failing test warns
-      {"[Verify]\r\nFile={T}app.exe\r\nDir={T}missing\r\nNoExist={T}app.exe\r\nFile={T}missing\r\n", false, kNoPrevious},
-      {"[Verify]\r\nNoExist={T}app.exe\r\nDir={T}missing\r\n", false, kNotHere},
-      // near misses
-      {"[Verify]\r\n\xff\xfe=\x80\r\nFile\xe1={T}app.exe\r\n", true, nullptr},
-      {"[Verify]\r\n=\r\n==\r\n[\r\n]\r\n", true, nullptr},
-      {"[Verify]\r\n\r\n\r\n", true, nullptr},
-      {"[Verify]\r\nNoExist={T}*\\*\r\n", true, nullptr},
-      {"[Verify]\r\nDir={T}dir\0\r\nFile={T}missing\r\n"s, true, nullptr},
+      {"{V}File={T}app.exe\r\nDir={T}missing\r\nNoExist={T}app.exe\r\nFile={T}missing\r\n", false, kNoPrevious},
+      {"{V}NoExist={T}app.exe\r\nDir={T}missing\r\n", false, kNotHere},
+      {"{V}\xff\xfe=\x80\r\nFile\xe1={T}app.exe\r\n=\r\n==\r\n[\r\n]\r\n", true, nullptr},  // near misses
   };
   for (const Case& c : cases) {
     platform.boxes.clear();
     EXPECT_EQ(Run(c.script), c.passes) << c.script;
-    if (c.warning == nullptr) {
-      EXPECT_TRUE(platform.boxes.empty()) << c.script;
-    } else {
-      EXPECT_EQ(Shown(), std::vector<std::string>{std::string("Upozornění: ") + c.warning}) << c.script;
-    }
+    std::vector<std::string> shown;
+    for (const test::ShownBox& box : platform.boxes) shown.push_back(box.caption + ": " + box.text);
+    EXPECT_EQ(shown, c.warning == nullptr ? std::vector<std::string>{}
+                                          : std::vector<std::string>{std::string("Upozornění: ") + c.warning})
+        << c.script;
   }
 }
 

@@ -10,103 +10,66 @@
 namespace plf {
 namespace {
 
-TEST(TextUtil, TrimRemovesEveryControlAndSpaceButNotHighBytes) {
+TEST(TextUtil, TrimAndTrailingBackslash) {
   EXPECT_EQ(Trim(std::string("\t\r\n \x01x y\x1f \x0b", 12)), "x y");
   EXPECT_EQ(Trim("   "), "");
-  EXPECT_EQ(Trim(""), "");
-  EXPECT_EQ(Trim("\xa0x\xa0"), "\xa0x\xa0");
+  EXPECT_EQ(Trim("\xa0x\xa0"), "\xa0x\xa0");  // high bytes are no blanks
   EXPECT_EQ(Trim(std::string("\0a\0", 3)), "a");
-}
-
-TEST(TextUtil, EnsureTrailingBackslashLooksAtTheLastByteOnly) {
-  struct Case {
-    const char* in;
-    const char* out;
-  } cases[] = {
-      {"C:\\Prog", "C:\\Prog\\"}, {"C:\\Prog\\", "C:\\Prog\\"}, {"", ""}, {"a/", "a/\\"}, {"\\\\", "\\\\"},
-  };
-  for (const Case& c : cases) {
-    std::string path = c.in;
+  // Only the last byte is looked at.
+  const std::pair<const char*, const char*> paths[] = {
+      {"C:\\Prog", "C:\\Prog\\"}, {"C:\\Prog\\", "C:\\Prog\\"}, {"", ""}, {"a/", "a/\\"}};
+  for (const auto& [in, out] : paths) {
+    std::string path = in;
     EnsureTrailingBackslash(&path);
-    EXPECT_EQ(path, c.out) << c.in;
+    EXPECT_EQ(path, out) << in;
   }
 }
 
+// The keyword matches of [Verify] are stated through whole scripts; these
+// are the ends and the folding.
 TEST(TextUtil, SameTextPrefixFoldsAsciiOnlyAndCountsTheEnd) {
-  struct Case {
+  const struct {
     std::string a, b;
     int n;
     bool same;
   } cases[] = {
-      {"", "", 4, true},
-      {"", "File", 4, false},
-      {"File", "", 4, false},
-      {"", "", 0, true},
-      {"file=a.txt", "File", 4, true},
-      {"Files=x", "File", 4, true},
-      {"Fil=x", "File", 4, false},
-      {"Fi", "File", 4, false},
-      {"File", "File", 10, true},
-      {"Files", "File", 10, false},
-      {"abc", "xyz", 0, true},
-      {"abc", "xyz", -3, true},
-      {"NoExists=C:\\x", "NoExist", 7, true},
-      {"noexis", "NoExist", 7, false},
+      {"", "", 4, true}, {"", "File", 4, false}, {"File", "", 4, false}, {"", "", 0, true},
+      {"File", "File", 10, true}, {"Files", "File", 10, false}, {"abc", "xyz", 0, true}, {"abc", "xyz", -3, true},
       // Only a-z fold: accented letters, "@"/"`" and "["/"{" stay distinct.
-      {"\xe1", "\xc1", 1, false},
-      {"@", "`", 1, false},
-      {"[", "{", 1, false},
+      {"\xe1", "\xc1", 1, false}, {"@", "`", 1, false}, {"[", "{", 1, false}, {"file=a.txt", "FILE", 4, true},
+      {"Fi", "File", 4, false},
   };
-  for (const Case& c : cases) EXPECT_EQ(SameTextPrefix(c.a, c.b, c.n), c.same) << c.a << " / " << c.b << " / " << c.n;
+  for (const auto& c : cases) EXPECT_EQ(SameTextPrefix(c.a, c.b, c.n), c.same) << c.a << " / " << c.b << " / " << c.n;
 }
 
 TEST(TextUtil, SplitOffCutsAtTheFirstSeparatorOnly) {
-  struct Case {
-    const char* text;
-    const char* head;
-    const char* rest;
-  } cases[] = {
-      {"name=C:\\dir\\file.txt", "name", "C:\\dir\\file.txt"},
-      {"a=b=c", "a", "b=c"},
-      {"a = b", "a ", " b"},
-      {"=b", "", "b"},
-      {"ab=", "ab", ""},
-      {"ab", "ab", ""},
-      {"", "", ""},
-  };
-  for (const Case& c : cases) {
+  const struct {
+    const char *text, *head, *rest;
+  } cases[] = {{"a=b=c", "a", "b=c"}, {"a = b", "a ", " b"}, {"=b", "", "b"}, {"ab=", "ab", ""}, {"ab", "ab", ""}};
+  for (const auto& c : cases) {
     std::string text = c.text;
     std::string head = "stale";
     SplitOff(&text, '=', &head);
-    EXPECT_EQ(head, c.head) << c.text;
-    EXPECT_EQ(text, c.rest) << c.text;
+    EXPECT_EQ(head + "|" + text, std::string(c.head) + "|" + c.rest) << c.text;
   }
 }
 
-TEST(TextUtil, CursorRoutinesPassNullThrough) {
+TEST(TextUtil, CursorRoutinesPassNullThroughAndSkipExactlyFourBlanks) {
   EXPECT_EQ(FindLineEnd(nullptr), nullptr);
   EXPECT_EQ(PastLineBreak(nullptr), nullptr);
   const char* cursor = nullptr;
   SkipWhitespace(&cursor);
   SkipLineBreak(&cursor);
-  EXPECT_EQ(cursor, nullptr);
   std::string line = "stale";
   TakeLine(&cursor, &line);
   EXPECT_EQ(line, "");
   EXPECT_EQ(cursor, nullptr);
-}
-
-TEST(TextUtil, SkipWhitespaceKnowsExactlyFourCharacters) {
-  struct Case {
-    std::string text;
-    std::size_t stop;
-  } cases[] = {
-      {" \t\r\n x", 5}, {"\v x", 0}, {"\f", 0}, {"\x01", 0}, {"\xa0", 0}, {std::string(" \0 x", 4), 1}, {"  ", 2},
-  };
-  for (const Case& c : cases) {
-    const char* cursor = c.text.c_str();
+  const std::pair<std::string, std::size_t> texts[] = {
+      {" \t\r\n x", 5}, {"\v x", 0}, {"\f", 0}, {"\x01", 0}, {"\xa0", 0}, {std::string(" \0 x", 4), 1}};
+  for (const auto& [text, stop] : texts) {
+    cursor = text.c_str();
     SkipWhitespace(&cursor);
-    EXPECT_EQ(cursor - c.text.c_str(), static_cast<std::ptrdiff_t>(c.stop));
+    EXPECT_EQ(cursor - text.c_str(), static_cast<std::ptrdiff_t>(stop)) << text;
   }
 }
 
@@ -128,29 +91,24 @@ TEST(TextUtil, TakeLineWalksLinesOfEveryBreakKindAndStopsAtANul) {
 
 TEST(TextUtil, FoldedComparisons) {
   BuildCaseTables();
-  struct Case {
+  const struct {
     std::string a, b;
     int sign;
   } cases[] = {
-      {"abc", "ABC", 0},  {"ab", "abc", -1}, {"abd", "ABC", 1}, {"", "", 0},      {"", "a", -1},
-      {"[files]", "[FILES]", 0}, {"a\x80", "A\x80", 0}, {"a", "B", -1}, {"_", "a", 1},  // folded to capitals: 'A' < '_'
+      {"abc", "ABC", 0}, {"ab", "abc", -1}, {"abd", "ABC", 1}, {"", "", 0}, {"a\x80", "A\x80", 0},
+      {"_", "a", 1},                                         // folded to capitals: 'A' < '_'
       {std::string("a\0b", 3), std::string("A\0C", 3), -1},  // a NUL does not end the comparison
   };
-  for (const Case& c : cases) {
-    const int r = CompareFolded(c.a, c.b);
+  for (const auto& c : cases) {
+    const int r = CompareFolded(c.a, c.b), back = CompareFolded(c.b, c.a);
     EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " / " << c.b;
-    const int back = CompareFolded(c.b, c.a);
     EXPECT_EQ((back > 0) - (back < 0), -c.sign) << c.b << " / " << c.a;
   }
   EXPECT_EQ(CompareFoldedN("abX", "ABY", 2), 0);
-  EXPECT_EQ(CompareFoldedN("x", "y", 0), 0);
   EXPECT_EQ(CompareFoldedN("\xff", "\x01", 1), UpperFoldTable[0xff] - 1);  // bytes taken as 0..255
-
-  EXPECT_TRUE(StartsWithFolded("[Files]", "[FILES]\r\nx=1"));
+  EXPECT_TRUE(StartsWithFolded("[fil", "[Files]"));
   EXPECT_FALSE(StartsWithFolded("[Files]", "[File"));
   EXPECT_TRUE(StartsWithFolded("", ""));
-  EXPECT_TRUE(StartsWithFolded("", "x"));
-  EXPECT_TRUE(StartsWithFolded("[fil", "[Files]"));
 }
 
 // Answers with a code page of its own: accented letters get capitals, and
