@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "runtime/platform.h"
+#include "runtime/resources.h"
 #include "support/test_support.h"
 
 namespace plf {
@@ -151,6 +152,68 @@ TEST(PlatformContract, FlushesReportWhatTheyCouldNotDo) {
   Sys().StartFlushFileSystem(dir / "");
   EXPECT_TRUE(Sys().FlushFileSystems({dir / "", dir / "", "."}));
 #endif
+}
+
+TEST(PlatformContract, HandlesReadWriteSeekTruncateAndDate) {
+  TempDir dir;
+  Platform& sys = Sys();
+  const FileHandle h = sys.OpenFile(dir / "f", Access::ReadWrite, Share::None, Disposition::CreateAlways);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_EQ(sys.WriteFile(h, "0123456789", 10), 10);
+  EXPECT_EQ(sys.WriteFile(h, "x", -1), 0);
+  EXPECT_EQ(sys.SeekFile(h, -3, 2), 7);
+  char buffer[8] = {};
+  EXPECT_EQ(sys.ReadFile(h, buffer, -5), 0);
+  EXPECT_EQ(sys.ReadFile(h, buffer, 8), 3);
+  EXPECT_EQ(std::string(buffer, 3), "789");
+  EXPECT_EQ(sys.ReadFile(h, buffer, 8), 0);
+  EXPECT_EQ(sys.SeekFile(h, 2, 0), 2);
+  EXPECT_EQ(sys.SeekFile(h, 2, 1), 4);
+  EXPECT_EQ(sys.SeekFile(h, 0, 3), -1);
+  EXPECT_EQ(sys.SeekFile(h, -1, 0), -1);
+  EXPECT_TRUE(sys.SetEndOfFile(h));
+  EXPECT_TRUE(sys.FlushFile(h));
+  const std::int64_t when = 127174862460000000LL;  // 2 January 2004, 03:04:06 UTC
+  EXPECT_TRUE(sys.SetLastWriteTime(h, when));
+  EXPECT_TRUE(sys.CloseFile(h));
+  EXPECT_EQ(test::ReadFileBytes(dir / "f"), "0123");
+  FoundItem item;
+  ASSERT_TRUE(sys.FindFirst(dir / "f", &item));
+  EXPECT_EQ(item.lastWriteTime, when);
+  std::int64_t local = 0, back = 0;
+  ASSERT_TRUE(sys.UtcToLocal(when, &local));
+  ASSERT_TRUE(sys.LocalToUtc(local, &back));
+  EXPECT_EQ(back, when);
+}
+
+// Text compares as CompareStringA compares it, letter case aside; the
+// captions are the system's own Czech ones.
+TEST(PlatformContract, TextOrderAndResources) {
+  const struct {
+    const char *a, *b;
+    int order;
+  } pairs[] = {{"SCRIPT", "script", 0}, {"abc", "abd", -1}, {"b", "A", 1}, {"ab", "abc", -1}};
+  for (const auto& p : pairs) EXPECT_EQ(Sys().CompareTextLocale(p.a, p.b), p.order) << p.a << " " << p.b;
+  EXPECT_EQ(Sys().LoadResString(kResCaptionWarning), "Upozornění");
+  EXPECT_EQ(Sys().LoadResString(kResCaptionError), "Nastala chyba:");
+  EXPECT_EQ(Sys().LoadResString(12345), "");
+  EXPECT_EQ(Sys().LoadResString(0x10000u + kResCaptionInfo), "");
+}
+
+// A script names paths with backslashes, which the POSIX layer turns into
+// its own separator.
+TEST(PlatformContract, FullPathScriptPathAndTheProgramsOwnPath) {
+  const char sep = Sys().PathSeparator();
+  const std::string cwd = fs::current_path().string();
+  const std::string at = cwd + (cwd.back() == sep ? "" : std::string(1, sep));
+  EXPECT_EQ(Sys().FullPath(std::string(".") + sep + "x" + sep + ".." + sep + "y.txt"), at + "y.txt");
+  EXPECT_EQ(Sys().FullPath(""), "");
+  EXPECT_EQ(Sys().ScriptPath("a\\b/c"), sep == '/' ? "a/b/c" : "a\\b/c");
+  const std::string module = Sys().ModulePath();
+  EXPECT_EQ(Sys().FullPath(module), module);
+  FoundItem item;
+  EXPECT_TRUE(Sys().FindFirst(module, &item));
+  EXPECT_FALSE(item.IsDirectory());
 }
 
 }  // namespace

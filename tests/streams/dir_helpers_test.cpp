@@ -46,21 +46,15 @@ TEST(MakeDirectoryPath, WindowsNotationCallsInOrder) {
       {"C:\\a\\b\\c", {}, {},
        {"attr C:\\a\\b\\c", "attr C:\\a\\b", "attr C:\\a", "mkdir C:\\a", "mkdir C:\\a\\b", "mkdir C:\\a\\b\\c"}},
       {"C:\\a\\b\\", {}, {}, {"attr C:\\a\\b", "attr C:\\a", "mkdir C:\\a", "mkdir C:\\a\\b"}},
-      {"", {}, {}, {}},
-      {"C:", {}, {}, {}},
-      {"C:\\", {}, {}, {}},
-      {"\\", {}, {}, {}},
-      {"ab", {}, {}, {}},
-      {"C:\\a\\b", {"C:\\a\\b"}, {}, {"attr C:\\a\\b"}},
+      {"", {}, {}, {}}, {"C:", {}, {}, {}}, {"C:\\", {}, {}, {}}, {"\\", {}, {}, {}}, {"ab", {}, {}, {}},
+      {"C:\\a\\b", {"C:\\a\\b"}, {}, {"attr C:\\a\\b"}}, {"ab\\cd", {}, {}, {"attr ab\\cd", "mkdir ab\\cd"}},
       {"C:\\a\\b\\c", {"C:\\a"}, {}, {"attr C:\\a\\b\\c", "attr C:\\a\\b", "attr C:\\a", "mkdir C:\\a\\b",
                                       "mkdir C:\\a\\b\\c"}},
       {"C:\\x\\y", {}, {"C:\\x"}, {"attr C:\\x\\y", "attr C:\\x", "mkdir C:\\x", "mkdir C:\\x\\y"}},
       {"abc\\de", {}, {}, {"attr abc\\de", "attr abc", "mkdir abc", "mkdir abc\\de"}},
-      {"ab\\cd", {}, {}, {"attr ab\\cd", "mkdir ab\\cd"}},
       {"ab\\cd\\ef", {}, {}, {"attr ab\\cd\\ef", "attr ab\\cd", "mkdir ab\\cd", "mkdir ab\\cd\\ef"}},
-      {"C:\\a\\b\\\\", {}, {}, {"attr C:\\a\\b\\"}},
       {"C:a\\b", {}, {}, {"attr C:a\\b", "attr C:a", "mkdir C:a", "mkdir C:a\\b"}},
-      {"abc:", {}, {}, {"attr abc:"}},
+      {"abc:", {}, {}, {"attr abc:"}}, {"C:\\a\\b\\\\", {}, {}, {"attr C:\\a\\b\\"}},
       {"\\\\srv\\share\\d", {}, {},
        {"attr \\\\srv\\share\\d", "attr \\\\srv\\share", "attr \\\\srv", "mkdir \\\\srv", "mkdir \\\\srv\\share",
         "mkdir \\\\srv\\share\\d"}},
@@ -75,29 +69,6 @@ TEST(MakeDirectoryPath, WindowsNotationCallsInOrder) {
     }
     EXPECT_EQ(disk.calls, c.calls) << c.dir;
   }
-}
-
-TEST(MakeDirectoryPath, RealFoldersInTheNativeNotation) {
-  test::TempDir tmp;
-  const std::string sep(1, Sys().PathSeparator());
-
-  MakeDirectoryPath(tmp / "a/b/c");
-  EXPECT_TRUE(IsDirectory(tmp / "a/b/c"));
-
-  MakeDirectoryPath(tmp / "t/u" + sep);
-  EXPECT_TRUE(IsDirectory(tmp / "t/u"));
-
-  MakeDirectoryPath(tmp / "a/b/c/d");  // existing parents are left alone
-  EXPECT_TRUE(IsDirectory(tmp / "a/b/c/d"));
-
-  MakeDirectoryPath(tmp / "x/y" + sep + sep);
-  EXPECT_FALSE(test::PathExists(tmp / "x"));
-
-  test::WriteFileBytes(tmp / "f", "file");
-  MakeDirectoryPath(tmp / "f/g");  // a file in the way: silently nothing
-  EXPECT_FALSE(IsDirectory(tmp / "f"));
-  EXPECT_FALSE(test::PathExists(tmp / "f/g"));
-  EXPECT_EQ(test::ReadFileBytes(tmp / "f"), "file");
 }
 
 }  // namespace

@@ -49,12 +49,9 @@ TEST(TempName, WindowsNotationTable) {
     const char* avoid;
     const char* temp;
   } cases[] = {
-      {"C:\\dir\\file.txt", "", "C:\\dir\\file.~txt"},
-      {"C:\\dir\\archive.tar.gz", "", "C:\\dir\\archive.tar.~gz"},
-      {"C:\\dir\\README", "", "C:\\dir\\README~"},
-      {"C:\\my.dir\\file", "", "C:\\my.dir\\file~"},
-      {"C:\\dir\\file.", "", "C:\\dir\\file.~"},
-      {"C:file", "", "C:file~"},
+      {"C:\\dir\\file.txt", "", "C:\\dir\\file.~txt"}, {"C:\\dir\\archive.tar.gz", "", "C:\\dir\\archive.tar.~gz"},
+      {"C:\\dir\\README", "", "C:\\dir\\README~"}, {"C:\\my.dir\\file", "", "C:\\my.dir\\file~"},
+      {"C:\\dir\\file.", "", "C:\\dir\\file.~"}, {"C:file", "", "C:file~"},
       // The backup takes the plain "~" name: one more "~".
       {"C:\\dir\\app.exe", "C:\\dir\\app.~exe", "C:\\dir\\app.~~exe"},
       {"C:\\dir\\app.exe", "c:\\DIR\\APP.~EXE", "C:\\dir\\app.~~exe"},
@@ -85,37 +82,67 @@ TEST(SameFileName, FollowsThePlatformsRules) {
   EXPECT_TRUE(SameFileName(Sys().FullPath("a.txt"), "a.txt"));
 }
 
+// How each way of ending leaves the target and the temporary name "a.~txt";
+// a failing Finish keeps the new data there, and runs only once.
 TEST(ReplaceStream, ReleaseTable) {
   enum class End { Commit, Discard, DestroyOnly };
   struct Case {
+    const char* what;
     bool targetExists;
     End end;
+    const char* fault;   // "rename": the rename fails, and Finish raises; "hide": the
+                         // existence test misses the target
     const char* target;  // afterwards; nullptr: absent
+    const char* temp;
   } cases[] = {
-      {false, End::Commit, "new"}, {false, End::Discard, nullptr}, {false, End::DestroyOnly, nullptr},
-      {true, End::Commit, "new"},  {true, End::Discard, "old"},    {true, End::DestroyOnly, "old"},
+      {"new, committed", false, End::Commit, "", "new", nullptr},
+      {"new, discarded", false, End::Discard, "", nullptr, nullptr},
+      {"new, destroyed", false, End::DestroyOnly, "", nullptr, nullptr},
+      {"replacing, committed", true, End::Commit, "", "new", nullptr},
+      {"replacing, discarded", true, End::Discard, "", "old", nullptr},
+      {"replacing, destroyed", true, End::DestroyOnly, "", "old", nullptr},
+      {"rename fails", true, End::Commit, "rename", nullptr, "new"},
+      {"a target the existence test misses", true, End::Commit, "hide", "new", nullptr},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.targetExists) + "/" + std::to_string(static_cast<int>(c.end)));
+    SCOPED_TRACE(c.what);
     TempDir dir;
-    const std::string target = dir / "a.txt";
+    const std::string target = dir / "a.txt", temp = dir / "a.~txt";
     if (c.targetExists) WriteFileBytes(target, "old");
+    FileFaults faults;
+    if (std::string(c.fault) == "hide") faults.hideFrom = target;
+    ScopedPlatform scope(faults);
     {
       TReplaceStream s(target);
       EXPECT_EQ(s.TargetExisted(), c.targetExists);
-      EXPECT_EQ(s.TempName(), c.targetExists ? dir / "a.~txt" : target);
+      EXPECT_EQ(s.TempName(), c.targetExists ? temp : target);
       WriteText(s, "new");
       if (c.targetExists) {
         EXPECT_EQ(ReadFileBytes(target), "old");  // untouched while writing
       }
       if (c.end == End::Commit) s.Commit();
-      if (c.end != End::DestroyOnly) s.Finish();
+      const bool renameFails = std::string(c.fault) == "rename";
+      if (renameFails) faults.failing = {"rename"};
+      if (c.end != End::DestroyOnly) {
+        std::string error;
+        try {
+          s.Finish();
+        } catch (const Exception& e) {
+          error = e.Message();
+        }
+        EXPECT_EQ(error, renameFails ? "Cannot rename " + temp + " to " + target + "!" : "");
+        EXPECT_NO_THROW(s.Finish());  // once only
+      }
     }
     EXPECT_EQ(PathExists(target), c.target != nullptr);
     if (c.target != nullptr) {
       EXPECT_EQ(ReadFileBytes(target), c.target);
     }
-    EXPECT_FALSE(PathExists(dir / "a.~txt"));
+    EXPECT_EQ(PathExists(temp), c.temp != nullptr);
+    if (c.temp != nullptr) {
+      EXPECT_EQ(ReadFileBytes(temp), c.temp);
+      EXPECT_EQ(faults.IndexOf("delete " + temp), -1);
+    }
   }
 }
 
@@ -159,120 +186,37 @@ TEST(ReplaceStream, ReadOnlyTargetKeepsNewDataBeside) {
 }
 
 
-TEST(ReplaceStream, FailedRenameLeavesNewDataUnderTemporaryName) {
-  TempDir dir;
-  const std::string target = dir / "a.txt";
-  WriteFileBytes(target, "old");
-  FileFaults faults;
-  ScopedPlatform scope(faults);
-  {
-    TReplaceStream s(target);
-    WriteText(s, "new");
-    s.Commit();
-    faults.failing = {"rename"};
-    try {
-      s.Finish();
-      FAIL() << "no exception";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), "Cannot rename " + (dir / "a.~txt") + " to " + target + "!");
-    }
-    s.Finish();  // finished once: nothing more happens
-  }
-  // The destructor of a finished stream deletes nothing.
-  EXPECT_FALSE(PathExists(target));
-  EXPECT_EQ(ReadFileBytes(dir / "a.~txt"), "new");
-  EXPECT_EQ(faults.IndexOf("delete " + dir / "a.~txt"), -1);
-}
-
+// Deferring is for a file written straight to its name: one that replaces
+// a target is flushed before the target goes.
 TEST(ReplaceStream, NewDataIsFlushedBeforeTheTargetIsDeleted) {
-  struct Case {
-    bool targetExists;
-    bool defer;
-    bool flushedNow;
-  } cases[] = {
-      {true, false, true},
-      {true, true, true},  // the old file goes: deferring is not allowed
-      {false, false, true},
-      {false, true, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.targetExists) + "/" + std::to_string(c.defer));
+  for (bool targetExists : {false, true}) {
+    SCOPED_TRACE(targetExists);
     TempDir dir;
     const std::string target = dir / "a.txt";
-    if (c.targetExists) WriteFileBytes(target, "old");
+    if (targetExists) WriteFileBytes(target, "old");
     FileFaults faults;
     ScopedPlatform scope(faults);
     TReplaceStream s(target);
-    if (c.defer) s.DeferFlush();
+    s.DeferFlush();
     WriteText(s, "new");
     s.Commit();
     s.Finish();
     EXPECT_EQ(ReadFileBytes(target), "new");
-    EXPECT_EQ(s.FlushPending(), !c.flushedNow);
-    const int flush = faults.IndexOf("flush");
-    EXPECT_EQ(flush >= 0, c.flushedNow);
-    if (c.targetExists) {
-      EXPECT_LT(flush, faults.IndexOf("delete " + target));
+    EXPECT_EQ(s.FlushPending(), !targetExists);
+    EXPECT_EQ(faults.IndexOf("flush") >= 0, targetExists);
+    if (targetExists) {
+      EXPECT_LT(faults.IndexOf("flush"), faults.IndexOf("delete " + target));
     }
   }
 }
 
-TEST(ReplaceStream, DelayedWriteErrorIsAFailure) {
-  for (bool targetExists : {false, true}) {
-    for (bool failFlush : {true, false}) {
-      SCOPED_TRACE(std::to_string(targetExists) + "/" + std::to_string(failFlush));
-      TempDir dir;
-      const std::string target = dir / "a.txt";
-      if (targetExists) WriteFileBytes(target, "old");
-      FileFaults faults;
-      ScopedPlatform scope(faults);
-      {
-        TReplaceStream s(target);
-        WriteText(s, "new");
-        s.Commit();
-        faults.failing = {failFlush ? "flush" : "close"};
-        EXPECT_THROW(s.Finish(), EWriteError);
-      }
-      EXPECT_EQ(PathExists(target), targetExists);
-      if (targetExists) {
-        EXPECT_EQ(ReadFileBytes(target), "old");
-      }
-      EXPECT_FALSE(PathExists(dir / "a.~txt"));
-    }
-  }
-}
-
-TEST(ReplaceStream, FileAppearingAtTheTargetIsNotTruncated) {
-  TempDir dir;
-  const std::string target = dir / "a.txt";
-  WriteFileBytes(target, "old");
-  FileFaults faults;
-  faults.hideFrom = target;  // the existence test misses it
-  ScopedPlatform scope(faults);
-  TReplaceStream s(target);
-  EXPECT_TRUE(s.TargetExisted());
-  EXPECT_EQ(s.TempName(), dir / "a.~txt");
-  EXPECT_EQ(ReadFileBytes(target), "old");
-  WriteText(s, "new");
-  s.Commit();
-  s.Finish();
-  EXPECT_EQ(ReadFileBytes(target), "new");
-}
-
-// A source that records the size of every read and gives at most `limit`
-// bytes per read.
-class RecordingSource : public TStream {
-  PLF_DECLARE_CLASS(RecordingSource, TStream)
-
- public:
-  explicit RecordingSource(std::int32_t size, std::int32_t limit = 1 << 30) : size_(size), limit_(limit) {}
-  std::vector<std::int32_t> asked;
-  std::int32_t position = 0;
-
+// A source of `size` bytes that records the size of every read and gives at
+// most `limit` bytes per read.
+struct RecordingSource : TStream {
+  RecordingSource(std::int32_t bytes, std::int32_t most) : size(bytes), limit(most) {}
   std::int32_t Read(void* buffer, std::int32_t count) override {
     asked.push_back(count);
-    std::int32_t n = count < limit_ ? count : limit_;
-    if (n > size_ - position) n = size_ - position;
+    const std::int32_t n = std::min({count, limit, size - position});
     if (n <= 0) return 0;
     std::memset(buffer, 'x', static_cast<std::size_t>(n));
     position += n;
@@ -280,10 +224,8 @@ class RecordingSource : public TStream {
   }
   std::int32_t Write(const void*, std::int32_t) override { return 0; }
   std::int32_t Seek(std::int32_t offset, std::uint16_t) override { return position = offset; }
-
- private:
-  std::int32_t size_;
-  std::int32_t limit_;
+  std::int32_t size, limit, position = 0;
+  std::vector<std::int32_t> asked;
 };
 
 TEST(CopyStream, CopiesInPiecesOfAtMost32768AndCountsWhatItCopied) {
