@@ -39,8 +39,8 @@ build=build/bench/build
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPLF_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target plfsetup bench_data bench_floor bench_spawn directory_bench -j2 >/dev/null
 
-# A Release plfsetup.exe of the benchmark's own, built like the native one:
-# 32-bit (the product) where Wine runs 32-bit programs, else 64-bit.
+# A plfsetup.exe of the benchmark's own, built as the product ships
+# (MinSizeRel, stripped): 32-bit where Wine runs 32-bit programs, else 64-bit.
 windows_exe=()
 wanted=1
 for arg in "$@"; do
@@ -54,7 +54,7 @@ if [ "$wanted" = 1 ] && command -v wine >/dev/null 2>&1; then
   fi
   if command -v "$triple-g++" >/dev/null 2>&1; then
     windows_build=build/bench/$preset
-    cmake --preset "$preset" -B "$windows_build" -DCMAKE_BUILD_TYPE=Release -DPLF_BUILD_TESTS=OFF >/dev/null
+    cmake --preset "$preset" -B "$windows_build" -DPLF_BUILD_TESTS=OFF >/dev/null
     cmake --build "$windows_build" --target plfsetup -j2 >/dev/null
     windows_exe=(--windows-exe "$windows_build/src/driver/plfsetup.exe")
   fi
