@@ -236,7 +236,7 @@ MemoryPlatform::Node* MemoryPlatform::Make(const Resolved& r, bool folder) {
 std::string MemoryPlatform::DisplayPath(const std::string& key) const {
   // Rebuilt from each level's name as given, so that a renamed folder
   // shows under its new name.
-  const std::string sep = notation_ == Notation::Posix ? "/" : "\\";
+  std::string sep = notation_ == Notation::Posix ? "/" : "\\";
   if (key == "/") return sep;
   std::string display;
   std::size_t i = 0;
@@ -417,7 +417,8 @@ bool MemoryPlatform::SetEndOfFile(FileHandle h) {
   if (wanted > n->size && static_cast<std::size_t>(wanted - n->size) > capacity_ - bytesHeld_) return false;
   bytesHeld_ = bytesHeld_ - static_cast<std::size_t>(n->size) + static_cast<std::size_t>(wanted);
   n->size = wanted;
-  const std::int64_t kept = keepsData_ ? wanted : std::min<std::int64_t>(wanted, n->data.size());
+  const std::int64_t held = static_cast<std::int64_t>(n->data.size());
+  const std::int64_t kept = keepsData_ ? wanted : std::min(wanted, held);
   n->data.resize(static_cast<std::size_t>(kept), '\0');
   n->lastWriteTime = kMadeAt;
   return true;

@@ -131,7 +131,7 @@ class MemoryPlatform : public PlatformWrapper {
     bool dotted = false;  // POSIX: ends in "." or "..", which name no new item
   };
 
-  Resolved Resolve(const std::string& path);
+  Resolved Resolve(const std::string& given);
   std::string Fold(const std::string& part);
   bool ValidName(const std::string& name) const;
   bool IsSeparator(char c) const;
