@@ -60,6 +60,21 @@ bool MemoryPlatform::IsSeparator(char c) const {
   return c == '/' || (notation_ == Notation::Windows && c == '\\');
 }
 
+// The length of a Windows path's root: "C:" or "\\server\share"; 0 when it
+// has none that names a drive or a share.
+std::size_t MemoryPlatform::RootLength(const std::string& path) const {
+  if (path.size() >= 2 && path[1] == ':') {
+    const char drive = AsciiUpper(path[0]);
+    return drive >= 'A' && drive <= 'Z' ? 2 : 0;
+  }
+  if (path.size() < 3 || !IsSeparator(path[0]) || !IsSeparator(path[1]) || IsSeparator(path[2])) return 0;
+  std::size_t server = 2;
+  while (server < path.size() && !IsSeparator(path[server])) ++server;
+  std::size_t share = server + 1;
+  while (share < path.size() && !IsSeparator(path[share])) ++share;
+  return server + 1 < share && share <= path.size() ? share : 0;
+}
+
 // Windows folds names as the installer compares them.
 std::string MemoryPlatform::Fold(const std::string& part) {
   if (notation_ == Notation::Posix) return part;
@@ -90,16 +105,22 @@ MemoryPlatform::Resolved MemoryPlatform::Resolve(const std::string& given) {
   if (notation_ == Notation::Posix) {
     if (rest[0] != '/') rest = folder_ + "/" + rest;
   } else {
-    if (IsSeparator(rest[0])) {
-      if (rest.size() >= 2 && IsSeparator(rest[1])) return r;  // no network names
-      rest = folder_.substr(0, 2) + rest;
-    } else if (rest.size() < 2 || rest[1] != ':') {
+    const bool network = rest.size() >= 2 && IsSeparator(rest[0]) && IsSeparator(rest[1]);
+    if (IsSeparator(rest[0]) && !network) {
+      rest = folder_.substr(0, RootLength(folder_)) + rest;  // the current drive or share
+    } else if (!network && (rest.size() < 2 || rest[1] != ':')) {
       rest = folder_ + "\\" + rest;
     }
-    const char drive = AsciiUpper(rest[0]);
-    if (rest.size() < 2 || rest[1] != ':' || drive < 'A' || drive > 'Z') return r;
-    root = std::string(1, drive) + ":";
-    rest = rest.substr(2);
+    const std::size_t length = RootLength(rest);
+    if (length == 0) return r;
+    if (rest[1] == ':') {
+      root = std::string(1, AsciiUpper(rest[0])) + ":";
+    } else {
+      // "\\server\share" stands where a drive would, in one key without "/".
+      const std::size_t server = rest.find_first_of("\\/", 2);
+      root = "\\\\" + Fold(rest.substr(2, server - 2)) + "\\" + Fold(rest.substr(server + 1, length - server - 1));
+    }
+    rest = rest.substr(length);
   }
   r.trailingSeparator = IsSeparator(given.back());
   std::vector<std::string> parts;
@@ -241,9 +262,9 @@ std::string MemoryPlatform::DisplayPath(const std::string& key) const {
   std::string display;
   std::size_t i = 0;
   if (notation_ == Notation::Windows) {
-    display = key.substr(0, 2);
-    if (key.size() == 2) return display + sep;
-    i = 2;
+    i = std::min(key.find('/'), key.size());  // after the drive or share
+    display = key.substr(0, i);
+    if (i == key.size()) return display + sep;
   }
   while (i < key.size()) {
     const std::size_t next = key.find('/', i + 1);

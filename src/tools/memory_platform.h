@@ -9,8 +9,8 @@
 //
 // Paths follow one of two notations (over a backing, the backing's). POSIX:
 // "/" separates, names are bytes. Windows: "\" (and "/") separate, a drive
-// "C:" starts an absolute path, letter case does not count, trailing dots and
-// blanks of a name are dropped, network names are refused. Windows rules
+// "C:" or a share "\\server\share" starts an absolute path, letter case does
+// not count, trailing dots and blanks of a name are dropped. Windows rules
 // hold in both: a rename never replaces, a read-only or open file is not
 // deleted, sharing modes are enforced, a folder is not opened. The data held
 // is capped (alone); a write beyond it is short, as on a full disk. One
@@ -135,6 +135,7 @@ class MemoryPlatform : public PlatformWrapper {
   std::string Fold(const std::string& part);
   bool ValidName(const std::string& name) const;
   bool IsSeparator(char c) const;
+  std::size_t RootLength(const std::string& path) const;
   Node* Find(const std::string& key, const std::string& name = std::string());
   Node Load(const std::string& key);
   Node* Lookup(const std::string& path, Resolved* r);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -223,6 +224,56 @@ TEST(MemoryPlatform, SharingFullDiskAndOpenFiles) {
   EXPECT_TRUE(m.CloseFile(reader));
   EXPECT_TRUE(m.DeleteFile("/mem/cwd/p"));
   EXPECT_EQ(m.BytesHeld(), 0u);
+}
+
+// A Windows disk with one share, \\SRV\SHARE, holding APP\A.TXT; names
+// are compared as Windows compares them, and nothing on it ever changes.
+class ShareDisk : public NotationPlatform {
+ public:
+  ShareDisk() : NotationPlatform(true) {}
+  std::uint32_t GetAttributes(const std::string& path) override {
+    const std::string p = Upper(path);
+    if (p == "\\\\SRV\\SHARE\\" || p == "\\\\SRV\\SHARE\\APP") return kAttrDirectory;
+    return p == "\\\\SRV\\SHARE\\APP\\A.TXT" ? kAttrNormal : kInvalidAttributes;
+  }
+  bool FindFirst(const std::string& pattern, FoundItem* item) override {
+    const std::uint32_t a = GetAttributes(pattern);
+    if (a == kInvalidAttributes) return false;
+    item->attributes = a;
+    return true;
+  }
+  bool CreateDirectory(const std::string&) override { return changed = true; }
+  bool MoveFile(const std::string&, const std::string&) override { return changed = true; }
+  bool changed = false;
+
+ private:
+  static std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+  }
+};
+
+// A plan of a run in a network folder sees the share as the run would.
+TEST(MemoryPlatform, ANetworkShareStandsWhereADriveWould) {
+  ShareDisk disk;
+  MemoryPlatform m(disk, "\\\\srv\\share\\app");
+  const struct {
+    const char* path;
+    std::uint32_t attributes;
+  } rows[] = {
+      {"a.txt", kAttrNormal},                        // relative to the share's folder
+      {"\\\\Srv\\Share\\App\\A.txt", kAttrNormal},  // absolute, in other case
+      {"\\app", kAttrDirectory},                     // rooted at the current share
+      {"\\b.txt", kInvalidAttributes},
+      {"\\\\srv", kInvalidAttributes},  // a server without a share
+      {"\\\\srv\\\\share", kInvalidAttributes},
+  };
+  for (const auto& row : rows) EXPECT_EQ(m.GetAttributes(row.path), row.attributes) << row.path;
+  EXPECT_TRUE(m.CreateDirectory("\\\\srv\\share\\new"));
+  EXPECT_TRUE(m.MoveFile("a.txt", "\\new\\a.txt"));
+  EXPECT_EQ(m.GetAttributes("\\\\SRV\\SHARE\\NEW\\A.TXT"), kAttrNormal);
+  EXPECT_EQ(m.GetAttributes("a.txt"), kInvalidAttributes);
+  EXPECT_FALSE(disk.changed) << "the disk is only read";
 }
 
 TEST(MemoryPlatform, TheChosenOperationFailsOnce) {
