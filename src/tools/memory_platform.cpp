@@ -493,8 +493,9 @@ bool MemoryPlatform::FindFirst(const std::string& pattern, FoundItem* first) {
   const Node* folder = Find(r.parentKey);
   if (folder == nullptr || !folder->folder || r.trailingSeparator) return false;
   const std::string wanted = Fold(r.name);
-  // A search lists "." and ".." first, except in a root.
-  if (r.parentKey != "/" && r.parentKey.size() > 2) {
+  // A search lists "." and ".." first, except in a root (a key without a
+  // level: "/", a drive or a share).
+  if (r.parentKey != "/" && r.parentKey.find('/') != std::string::npos) {
     for (const char* dot : {".", ".."}) {
       if (MatchesWildcard(wanted, dot)) {
         first->attributes = kAttrDirectory;

@@ -204,8 +204,8 @@ Forecast PlanInstall(const std::string& package, const std::string& folder) {
   Forecast f;
   f.package = Sys().FullPath(package);
   f.folder = Sys().FullPath(folder.empty() ? std::string(".") : folder);
-  MemoryPlatform view(Sys(), f.folder);
-  PlanPlatform platform(view, folder.empty() ? std::string() : f.folder);
+  MemoryPlatform view(Sys(), f.folder);  // takes relative paths from the folder itself
+  PlanPlatform platform(view);
   std::unique_ptr<TPreLoadReader> reader;
   {
     ScopedPlatform scope(platform);
