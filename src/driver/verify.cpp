@@ -33,11 +33,11 @@ int CharPos(char c, const std::string& text) {
 }
 
 void KeepAfterChar(std::string* text, char c) {
-  const std::size_t at = text->find(c);
-  if (at == std::string::npos)
+  const int at = CharPos(c, *text);
+  if (at == 0)
     text->clear();
   else
-    text->erase(0, at + 1);
+    text->erase(0, static_cast<std::size_t>(at));
 }
 
 bool VerifyScript(TIniStringList& script) {

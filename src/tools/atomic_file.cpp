@@ -53,12 +53,16 @@ void RemoveListedFiles() {
   }
 }
 
+void InstallCleanup() {
+  std::call_once(gInstalled, [] { atomic_os::InstallSignalCleanup(&RemoveListedFiles); });
+}
+
 }  // namespace
 
 namespace TemporaryFiles {
 
 int Add(const std::string& path, FileHandle handle) {
-  std::call_once(gInstalled, [] { atomic_os::InstallSignalCleanup(&RemoveListedFiles); });
+  InstallCleanup();
   if (path.empty() || path.size() >= kSlotPath || path.find('\0') != std::string::npos) return -1;
   for (int i = 0; i < kSlots; ++i) {
     Slot& slot = gSlots[i];
@@ -77,12 +81,21 @@ int Add(const std::string& path, FileHandle handle) {
 }
 
 Creation::Creation() {
+  // Before the first file exists, or a signal would find it unlisted and
+  // end the process by the default action.
+  InstallCleanup();
+  // A signal handled on this thread between the create and the listing
+  // could not wait for the listing; held, it comes in after it.
+  atomic_os::HoldSignals();
   gCreating.fetch_add(1);
   // The handler may have looked at the count already and be ending the
   // process: a file created now could be left behind unlisted, so none is.
   while (gEnding.load()) atomic_os::PauseInHandler();
 }
-Creation::~Creation() { gCreating.fetch_sub(1); }
+Creation::~Creation() {
+  gCreating.fetch_sub(1);
+  atomic_os::ReleaseSignals();
+}
 
 void ForgetHandle(int slot) {
   if (slot >= 0 && slot < kSlots) gSlots[slot].handle.store(kInvalidHandle);

@@ -25,5 +25,9 @@ void InstallSignalCleanup(void (*cleanup)());
 void RemoveFromHandler(const char* path, FileHandle handle);
 // Waits a moment (about 100 microseconds), from inside a signal handler.
 void PauseInHandler();
+// Holds the signals the cleanup handles off this thread until
+// ReleaseSignals, which lets one that came meanwhile in. Not nested.
+void HoldSignals();
+void ReleaseSignals();
 
 }  // namespace plf::tools::atomic_os

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -86,6 +87,19 @@ void PauseInHandler() {
   const struct timespec pause = {0, 100000};
   nanosleep(&pause, nullptr);
 }
+
+namespace {
+thread_local sigset_t gBeforeHold;
+}  // namespace
+
+void HoldSignals() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int sig : kSignals) sigaddset(&held, sig);
+  pthread_sigmask(SIG_BLOCK, &held, &gBeforeHold);
+}
+
+void ReleaseSignals() { pthread_sigmask(SIG_SETMASK, &gBeforeHold, nullptr); }
 
 }  // namespace atomic_os
 

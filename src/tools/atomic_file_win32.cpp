@@ -63,6 +63,11 @@ void RemoveFromHandler(const char* path, FileHandle handle) {
 
 void PauseInHandler() { Sleep(0); }
 
+// The console's handler runs on a thread of its own, which waits for a
+// file being created to be listed: nothing to hold here.
+void HoldSignals() {}
+void ReleaseSignals() {}
+
 }  // namespace atomic_os
 
 }  // namespace plf::tools
