@@ -5,7 +5,7 @@
 #
 #   scripts/fuzz.sh [--quick]          each target 25 s (the test command's step)
 #   scripts/fuzz.sh --long [seconds]   each target that long (default 600)
-#   scripts/fuzz.sh --seed             rewrite the seed corpora in fuzz/corpus/
+#   scripts/fuzz.sh --seed             rewrite the package seeds in fuzz/corpus/package/
 #
 # Seeds live in fuzz/corpus/<target>/ and inputs that once broke something in
 # fuzz/regressions/<target>/ (both kept in the repository; the reliability
@@ -33,7 +33,7 @@ cmake --build --preset fuzz
 bin=build/fuzz/fuzz
 if [ "$mode" = seed ]; then
   "$bin/fuzz_make_corpus" "$PWD"
-  echo "fuzz: seed corpora written to fuzz/corpus/"
+  echo "fuzz: package seeds written to fuzz/corpus/package/"
   exit 0
 fi
 

@@ -79,20 +79,12 @@ class PeImage:
     def manifest(self) -> Optional[str]:
         return next((d.decode("utf-8") for d in self.resources(RT_MANIFEST).values()), None)
 
-    def version_info(self) -> Tuple[Optional[Tuple[int, ...]], Dict[str, str]]:
-        # The fixed file version and the StringFileInfo values: each value
-        # is a node (length, value length, type, key) with the UTF-16 text
-        # after the key, aligned to 4 bytes.
+    def version_info(self) -> Tuple[Optional[Tuple[int, ...]], bytes]:
+        # The fixed file version, and the resource whose StringFileInfo
+        # holds the texts in UTF-16.
         data = next(iter(self.resources(RT_VERSION).values()), b"")
         at = data.find(struct.pack("<I", 0xFEEF04BD))
         if at < 0:
-            return None, {}
+            return None, data
         ms, ls = struct.unpack_from("<II", data, at + 8)
-        strings = {}
-        for key in ("ProductName", "FileDescription", "FileVersion"):
-            k = data.find(key.encode("utf-16-le") + b"\0\0", at)
-            if k >= 0:
-                length = struct.unpack_from("<H", data, k - 4)[0]
-                value = (k + 2 * len(key) + 2 + 3) & ~3
-                strings[key] = data[value:value + 2 * length].decode("utf-16-le").rstrip("\0")
-        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF), strings
+        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF), data

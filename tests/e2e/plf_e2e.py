@@ -1,12 +1,12 @@
-"""Helpers for end-to-end runs of the installer: a `Target` is one build of
+"""Helpers for end-to-end runs of the installer: a target is one build of
 plfsetup (native, or a Windows build run under Wine); `target.run(program,
 cwd)` starts a copy of it as a user would and returns the exit code and the
 message boxes shown."""
 
 from __future__ import annotations
 
+import collections
 import contextlib
-import dataclasses
 import os
 import pathlib
 import re
@@ -24,38 +24,25 @@ CAPTION_WARNING = "Upozornění"
 CAPTIONS = (CAPTION_ERROR, CAPTION_WARNING, "Informace", "Souhlasíte?")
 RUN_TIMEOUT = 300  # seconds; a fresh Wine prefix takes a while
 
+# What this run tests, set by run_e2e.py: every build under test (cases loop
+# over them with subTest), the project version and the package tool.
+TARGETS: list = []
+project_version = ""
+plf_tool: Optional[pathlib.Path] = None
 
-@dataclasses.dataclass
-class Box:
-    caption: str
-    text: str
-    style: Optional[int] = None  # known under Wine only
+
+Box = collections.namedtuple("Box", "caption text style", defaults=[None])  # the style is known under Wine only
+RunResult = collections.namedtuple("RunResult", "exit_code boxes stdout stderr")
 
 
-@dataclasses.dataclass
-class RunResult:
-    exit_code: int
-    boxes: List[Box]
-    stdout: bytes
-    stderr: bytes
-
-    def describe(self) -> str:
-        return f"exit code {self.exit_code}, boxes {self.boxes!r}"
+# The native build writes each box as one line on stderr: the caption, then
+# ": " (or one space after a caption that ends in ":"), then the text.
+_NATIVE_BOX = re.compile(f"(?:({CAPTION_ERROR}) |({'|'.join(map(re.escape, CAPTIONS[1:]))}): )?(.*)")
 
 
 def parse_native_boxes(stderr: bytes) -> List[Box]:
-    # The native build writes each box as one line on stderr: the caption,
-    # then ": " (or one space after a caption that ends in ":"), then the text.
-    boxes = []
-    for line in stderr.decode("utf-8", "replace").splitlines():
-        for caption in CAPTIONS:
-            sep = " " if caption.endswith(":") else ": "
-            if line.startswith(caption + sep):
-                boxes.append(Box(caption, line[len(caption) + len(sep):]))
-                break
-        else:
-            boxes.append(Box("", line))
-    return boxes
+    lines = stderr.decode("utf-8", "replace").splitlines()
+    return [Box(m[1] or m[2] or "", m[3]) for m in map(_NATIVE_BOX.fullmatch, lines)]
 
 
 # A Wine debug string: L"..." with \n, \", \\ and \XXXX or \xXXXX escapes for
@@ -63,11 +50,10 @@ def parse_native_boxes(stderr: bytes) -> List[Box]:
 _WIDE = r'(\(null\)|L"(?:[^"\\]|\\.)*")(?:\.\.\.)?'
 _RELAY = re.compile(r"Call user32\.MessageBoxW\([^,]*,\S* " + _WIDE + r",\S* " + _WIDE + r",([0-9a-fA-F]+)\)")
 _UNIT = re.compile(r"\\x?([0-9a-fA-F]{4})|\\(.)|(.)", re.S)
-_SIMPLE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t"}
 
 
 def _wide_text(literal: str) -> str:
-    units = [int(m[1], 16) if m[1] else ord(_SIMPLE_ESCAPES.get(m[2], m[2]) if m[2] else m[3])
+    units = [int(m[1], 16) if m[1] else ord({"n": "\n", "r": "\r", "t": "\t"}.get(m[2], m[2]) if m[2] else m[3])
              for m in _UNIT.finditer(literal[2:-1] if literal.startswith("L") else "")]
     return b"".join(u.to_bytes(2, "little") for u in units).decode("utf-16-le", "surrogatepass")
 
@@ -79,19 +65,11 @@ def parse_relay_boxes(trace: bytes) -> List[Box]:
             for m in map(_RELAY.search, trace.decode("utf-8", "replace").splitlines()) if m]
 
 
-class Target:
-    name = "?"
-    exe_suffix = ""
+class NativeTarget:
+    name, exe_suffix = "native", ""
 
     def __init__(self, program: pathlib.Path):
         self.program = pathlib.Path(program).resolve()
-
-    def __repr__(self) -> str:
-        return f"{self.name}:{self.program}"
-
-
-class NativeTarget(Target):
-    name = "native"
 
     def run(self, program, cwd, env=None):
         proc = subprocess.run([str(program)], cwd=str(cwd), env=_environment(env), capture_output=True,
@@ -99,7 +77,7 @@ class NativeTarget(Target):
         return RunResult(proc.returncode, parse_native_boxes(proc.stderr), proc.stdout, proc.stderr)
 
 
-class WineTarget(Target):
+class WineTarget(NativeTarget):
     # A Windows build, run under Wine without a display, so that a message
     # box returns at once; the boxes are read from a relay trace of
     # MessageBoxW. Texts longer than about 290 characters come cut short.
@@ -116,8 +94,7 @@ class WineTarget(Target):
         self.prefix = pathlib.Path(prefix) if prefix else (found[0] if found else self.program.parent) / "wineprefix"
 
     def _wine(self, args, cwd, env=None, debug="-all", quiet=False):
-        run_env = _environment(env)
-        run_env["WINEDEBUG"] = debug
+        run_env = dict(_environment(env), WINEDEBUG=debug)
         output = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL} if quiet else {"capture_output": True}
         return subprocess.run([str(WINE_RUN), "--headless", str(self.prefix)] + [str(a) for a in args],
                               cwd=str(cwd), env=run_env, timeout=RUN_TIMEOUT, stdin=subprocess.DEVNULL, **output)
@@ -130,10 +107,9 @@ class WineTarget(Target):
         # that outlives each run by a few seconds.
         if time.monotonic() - WineTarget._last_run.get(self.prefix, -1e9) < 2:
             return
-        run_env = _environment(None)
-        run_env["WINEPREFIX"] = str(self.prefix)
         subprocess.run([str(WINE_RUN), "--init", str(self.prefix)], check=True, timeout=RUN_TIMEOUT)
-        subprocess.run(["wineserver", "-p5"], env=run_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-p5"], env=dict(_environment(None), WINEPREFIX=str(self.prefix)),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if self.prefix not in WineTarget._relay_ready:
             # The relay trace is limited to MessageBoxW, so that it stays small.
             proc = self._wine(["reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
@@ -159,13 +135,6 @@ def _environment(extra: Optional[dict]) -> dict:
     return env
 
 
-def can_run_32_bit() -> bool:
-    # False on a kernel that runs no 32-bit programs (ia32_emulation off),
-    # where Wine cannot start a 32-bit Windows program either.
-    return subprocess.run([str(WINE_RUN), "--can-run-32-bit"], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0
-
-
 @contextlib.contextmanager
 def scratch_folder():
     # A temporary folder, removed afterwards even when files in it were made
@@ -181,7 +150,7 @@ def scratch_folder():
         shutil.rmtree(path, ignore_errors=True)
 
 
-def place_program(target: Target, folder: pathlib.Path, name: str = "plfsetup") -> pathlib.Path:
+def place_program(target, folder: pathlib.Path, name: str = "plfsetup") -> pathlib.Path:
     # Copies the target's installer into the folder as name (plus .exe for
     # Windows) and returns the copy's path.
     folder.mkdir(parents=True, exist_ok=True)
@@ -194,25 +163,3 @@ def write_file(path: pathlib.Path, data: bytes = b"") -> pathlib.Path:
     path.parent.mkdir(parents=True, exist_ok=True)
     path.write_bytes(data)
     return path
-
-
-# What this run tests: every build under test (cases loop over them with
-# subTest), the project version and the package tool.
-_targets: List[Target] = []
-project_version = ""
-plf_tool: Optional[pathlib.Path] = None
-
-
-def configure(targets: List[Target], version: str, tool: Optional[pathlib.Path] = None) -> None:
-    global project_version, plf_tool
-    _targets[:] = targets
-    project_version = version
-    plf_tool = tool
-
-
-def targets() -> List[Target]:
-    return list(_targets)
-
-
-def windows_targets() -> List[WineTarget]:
-    return [t for t in _targets if isinstance(t, WineTarget)]

@@ -7,18 +7,16 @@ import struct
 import zlib
 
 
-def entry(name, data, date=None):
-    # date: (year, month, day) or None
-    return name.encode("cp1250"), data, date
+def entry(name, data):
+    return name.encode("cp1250"), data
 
 
 def build(entries) -> bytes:
     body, records = bytearray(), []
-    for name, data, date in entries:
+    for name, data in entries:
         stored = zlib.compress(data, 6)
         record = struct.pack("<iiiI", 20 + len(body), len(stored), len(data), 0)
-        record += struct.pack("<bBBB", date[0] - 2000, date[1], date[2], 0) if date else b"\0\0\0\0"
-        record = (record + b"\0\0\0\0" + bytes([len(name)]) + name).ljust(40, b"\0")
+        record = (record + bytes(8) + bytes([len(name)]) + name).ljust(40, b"\0")  # no date
         records.append(struct.pack("<i", len(record)) + record)
         body += stored
     header = b"ZLIB_PLF" + struct.pack("<IiI", 0x173FE513, 20 + len(body), 0)

@@ -17,9 +17,6 @@ parser.add_argument("cwd", type=pathlib.Path)
 args = parser.parse_args()
 target = e2e.WineTarget("windows", args.program, args.wine) if args.wine else e2e.NativeTarget(args.program)
 result = target.run(args.program.resolve(), args.cwd)
-for box in result.boxes:
-    print(f"message box  [{box.caption}]  {box.text}")
-if not result.boxes:
-    print("no message box")
+print("\n".join(f"message box  [{box.caption}]  {box.text}" for box in result.boxes) or "no message box")
 print(f"exit code    {result.exit_code}")
 sys.exit(result.exit_code)

@@ -46,40 +46,21 @@ class BudgetGuard {
   ~BudgetGuard() { testing_hooks::SetZlibAllocationBudget(-1); }
 };
 
-// A second read gives nothing more, or the same error again.
-TEST(Decompression, ReadsWhatWasCompressedOrRaisesMinusThree) {
-  const std::string data = test::PatternBytes(1000);
-  std::string badAdler = test::ZlibCompress(data);
-  badAdler.back() = static_cast<char>(badAdler.back() ^ 1);
-  const std::string big = test::PatternBytes(100000);
-  const std::string bigCompressed = test::ZlibCompress(big);
-  const char* const kDamaged = "Decompression error -3";
-  const struct Case {
-    const char* what;
-    std::string bytes, content;  // for a cut stream: what the read gives a part of
-    const char* error;
-  } cases[] = {
-      {"whole", test::ZlibCompress("0123456789"), "0123456789", nullptr},
-      {"bytes after the end", test::ZlibCompress("hello") + std::string(100, 'x'), "hello", nullptr},
-      {"a second stream after the end", test::ZlibCompress("one") + test::ZlibCompress("two"), "one", nullptr},
-      {"cut", bigCompressed.substr(0, bigCompressed.size() / 2), big, nullptr},
-      {"raw deflate", test::RawDeflate(data), "", kDamaged},
-      {"altered Adler-32", badAdler, "", kDamaged},
-      {"garbage", std::string(64, '\x55'), "", kDamaged},
-  };
-  for (const Case& c : cases) {
-    const bool cut = c.content == big;
-    Inflating z(c.bytes);
-    EXPECT_EQ(z.Read(0), "") << c.what;
-    std::string first, second;
-    const std::string error = ErrorOf([&] { first = z.Read(200000); });
-    EXPECT_EQ(error, c.error ? c.error : "(no exception)") << c.what;
-    EXPECT_EQ(ErrorOf([&] { second = z.Read(200000); }), error) << c.what;
-    EXPECT_EQ(second, "") << c.what;
-    EXPECT_EQ(first, c.content.substr(0, cut ? first.size() : std::string::npos)) << c.what;
-    EXPECT_EQ(first.size() < c.content.size(), cut) << c.what;
-    EXPECT_TRUE(c.error != nullptr || z.stream->Position() == static_cast<std::int32_t>(first.size())) << c.what;
-  }
+// Bytes after the end of the zlib stream, even another stream, are not
+// read as more data.
+TEST(Decompression, StopsAtTheEndOfTheStream) {
+  Inflating z(test::ZlibCompress("one") + test::ZlibCompress("two"));
+  EXPECT_EQ(z.Read(100), "one");
+  EXPECT_EQ(z.Read(100), "");
+}
+
+// The checksum is the last thing read: a read after it failed finds no
+// input left, and must still fail rather than pass for the end.
+TEST(Decompression, ADamagedEntryStaysDamaged) {
+  std::string bytes = test::ZlibCompress("0123456789");
+  bytes.back() = static_cast<char>(bytes.back() ^ 1);
+  Inflating z(bytes);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(ErrorOf([&] { z.Read(100); }), "Decompression error -3") << i;
 }
 
 TEST(Decompression, SeekRulesAfterReadingFourBytes) {
@@ -90,13 +71,9 @@ TEST(Decompression, SeekRulesAfterReadingFourBytes) {
     const char* next;     // what a following read of 3 bytes gives
   };
   const Case cases[] = {
-      {0, 1, "4", "456"}, {10, 0, "10", ""},
-      {7, 0, "7", "789"}, {2, 1, "6", "678"},
-      {4, 0, "Invalid stream operation", nullptr}, {3, 0, "Invalid stream operation", nullptr},
-      {0, 2, "Invalid stream operation", nullptr}, {-1, 1, "Invalid stream operation", nullptr},
-      {-1, 0, "Invalid stream operation", nullptr}, {-2147483647 - 1, 0, "Invalid stream operation", nullptr},
-      {5, 3, "Invalid stream operation", nullptr}, {1000, 1, "Stream read error", nullptr},
-      {11, 0, "Stream read error", nullptr}, {0, 0, "0", "012"},
+      {0, 1, "4", "456"}, {2, 1, "6", "678"}, {7, 0, "7", "789"}, {0, 0, "0", "012"},
+      {4, 0, "Invalid stream operation", nullptr}, {-1, 1, "Invalid stream operation", nullptr},
+      {0, 2, "Invalid stream operation", nullptr}, {11, 0, "Stream read error", nullptr},
   };
   for (const Case& c : cases) {
     Inflating z(test::ZlibCompress("0123456789"));
@@ -121,18 +98,9 @@ TEST(Decompression, PresetDictionaryIsRefused) {
 }
 
 TEST(Decompression, ExhaustedMemoryIsMinusFour) {
-  const std::string compressed = test::ZlibCompress(test::PatternBytes(100));
-  auto source = SourceOf(compressed);
-  {
-    BudgetGuard none(0);
-    EXPECT_EQ(ErrorOf([&] { TDecompressionStream s(source.get()); }), "Decompression error -4");
-  }
-  // The state is allocated at set-up, the window when output has to be
-  // kept for later (a read shorter than the data).
-  BudgetGuard one(1);
-  auto stream = std::make_unique<TDecompressionStream>(source.get());
-  char buffer[6];
-  EXPECT_EQ(ErrorOf([&] { stream->Read(buffer, 6); }), "Decompression error -4");
+  auto source = SourceOf(test::ZlibCompress("data"));
+  BudgetGuard none(0);  // the state is allocated at set-up
+  EXPECT_EQ(ErrorOf([&] { TDecompressionStream s(source.get()); }), "Decompression error -4");
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ namespace plf::fuzz {
 // A package file: opened, every entry looked up, dated, opened and read,
 // two entries read interleaved; then installed in a whole run.
 void FuzzPackage(const std::uint8_t* data, std::size_t size);
-// An install script: parsed, every section and key looked up, then run
-// (verification and installation) from a package that holds it, once in
-// each path notation and once more with one file operation failing.
+// An install script, run (verification and installation) from a package
+// that holds it, once in each path notation and once more with one file
+// operation failing.
 void FuzzScript(const std::uint8_t* data, std::size_t size);
 // The TimeStamp rule: first byte picks a locale, the rest is the value.
 void FuzzTimeRule(const std::uint8_t* data, std::size_t size);

@@ -35,23 +35,22 @@ class InstallScenario {
 
   // The executable's path, beside Install.PLF.
   const std::string& ModulePath() const { return modulePath_; }
-  const std::vector<ScenarioTarget>& Targets() const { return targets_; }
 
-  // What the I/O failure matrix allows after a run that ended with `code`
-  // and showed `boxes` (one fault injected at most): one line per
-  // violation, empty when the invariant holds.
-  std::vector<std::string> CheckAfterFault(int code, const std::vector<ShownBox>& boxes) const;
-  // What the crash matrix allows after a run cut off at any point.
-  std::vector<std::string> CheckAfterCrash() const;
-  // What a run that completed must leave: every installable target new,
-  // the read-only one old, the old content under the backup name, the
-  // dated file stamped. Without `strictBackups` (a run after a cut-off
-  // one) the backup of a file that had no old version may hold what the
-  // cut left of the new data, and a complete "~" file may be left over.
-  std::vector<std::string> CheckComplete(bool strictBackups) const;
-
-  // Files under the target folder that no target accounts for.
-  std::vector<std::string> StrayFiles() const;
+  enum class Moment {
+    AfterFault,        // a run with one operation failing (or none)
+    AfterCrash,        // a run cut off at any point
+    Complete,          // a run that completed
+    CompleteAfterCut,  // a run that completed after a cut-off one
+  };
+  // Judges the target folder after a run: one "\n  "-led line per broken
+  // rule, empty when all hold. After a fault the run's exit code and boxes
+  // count too: exactly one error box with exit code 1, at most a warning
+  // with 0, and a run that reports nothing has installed everything.
+  // Complete: every installable target new, the read-only one old, the old
+  // content under the backup name, the dated file stamped. After a cut the
+  // backup of a file that had no old version may hold what the cut left of
+  // the new data, and a complete "~" file may be left over.
+  std::string Judge(Moment when, int code = 0, const std::vector<ShownBox>& boxes = {}) const;
 
  private:
   std::string appDir_;

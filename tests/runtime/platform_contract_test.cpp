@@ -20,16 +20,9 @@ TEST(PlatformContract, RenameNeverReplaces) {
   test::WriteFileBytes(dir / "b", "B");
   fs::create_directory(dir / "d1");
   fs::create_directory(dir / "d2");
-  const char* refused[][2] = {{"a", "b"}, {"d1", "d2"}, {"a", "d1"}, {"d1", "a"}, {"missing", "x"}};
+  const char* refused[][2] = {{"a", "b"}, {"d1", "d2"}, {"d1", "a"}, {"missing", "x"}};
   for (const auto& c : refused) EXPECT_FALSE(Sys().MoveFile(dir / c[0], dir / c[1])) << c[0] << " " << c[1];
   EXPECT_EQ(test::ReadFileBytes(dir / "b"), "B");
-  EXPECT_TRUE(fs::is_directory(dir / "d2"));
-  EXPECT_TRUE(Sys().MoveFile(dir / "a", dir / "c"));
-  EXPECT_EQ(test::ReadFileBytes(dir / "c"), "A");
-  EXPECT_FALSE(test::PathExists(dir / "a"));
-  EXPECT_TRUE(Sys().MoveFile(dir / "d1", dir / "d3"));
-  EXPECT_TRUE(fs::is_directory(dir / "d3"));
-  EXPECT_FALSE(Sys().MoveFile("", dir / "e"));
 }
 
 // Windows' own search rules, which the POSIX layer reproduces: not shell
@@ -38,22 +31,18 @@ TEST(PlatformContract, FindFirstFollowsWindowsRules) {
   TempDir dir;
   for (const char* name : {"a.txt", "[ab].dat", ".hidden", "README"}) test::WriteFileBytes(dir / name, "x");
   fs::create_directory(dir / "sub");
-  struct Case {
+  const struct {
     const char* pattern;
-    bool found, folder, wineDiffers = false;
+    bool found, folder;
   } cases[] = {
-      {"?.txt", true, false},    {"??.txt", true, false, true}, {"[ab].dat", true, false}, {"a.dat", false, false},
-      {".hid*", true, false},    {"su?", true, true},           {"sub", true, true},       {"nowhere/*", false, false},
-      {"README.*", true, false}, {"READM?.?", true, false, true}, {"missing", false, false}, {"sub/", false, false},
+      {"?.txt", true, false}, {"[ab].dat", true, false}, {"su?", true, true},
+      {"README.*", true, false}, {"nowhere/*", false, false}, {"sub/", false, false},
   };
-  for (const Case& c : cases) {
-    if (c.wineDiffers && test::UnderWine()) continue;
+  for (const auto& c : cases) {
     FoundItem item;
     EXPECT_EQ(Sys().FindFirst(dir / c.pattern, &item), c.found) << c.pattern;
     EXPECT_TRUE(!c.found || item.IsDirectory() == c.folder) << c.pattern;
   }
-  FoundItem item;
-  EXPECT_FALSE(Sys().FindFirst("", &item));
 }
 
 // NTFS keeps a folder in the order of its names' capitals, so the first item
@@ -64,12 +53,9 @@ TEST(PlatformContract, FindFirstReportsTheLeastNameFirst) {
   test::WriteFileBytes(dir / "C.txt", "x");  // before "b" byte by byte, not by capitals
   for (char c = 'z'; c > 'c'; --c) test::WriteFileBytes(dir / (std::string(1, c) + ".txt"), "x");
   fs::create_directory(dir / "b.txt");
-  test::WriteFileBytes(dir / "a.log", "x");
   FoundItem item;
   ASSERT_TRUE(Sys().FindFirst(dir / "*.txt", &item));
   EXPECT_TRUE(item.IsDirectory());
-  ASSERT_TRUE(Sys().FindFirst(dir / "?.?o?", &item));
-  EXPECT_FALSE(item.IsDirectory());
 }
 
 // Names and texts are bytes in the ANSI code page. Where that is 1250 (a
@@ -83,61 +69,34 @@ TEST(PlatformContract, CzechNamesAsOnACzechWindows) {
   const std::string at = dir.Path() + Sys().PathSeparator();
   const fs::path disk(dir.Path());
   const std::string file = "p\xF8\xEDli\x9A.txt";  // "příliš.txt"
-  const FileHandle h = Sys().OpenFile(at + file, Access::Write, Share::None, Disposition::CreateNew);
-  ASSERT_NE(h, kInvalidHandle);
-  Sys().CloseFile(h);
-  EXPECT_TRUE(fs::exists(disk / fs::u8path("příliš.txt")));
-  FoundItem item;
-  EXPECT_TRUE(Sys().FindFirst(at + "p?\xEDli*", &item));
+  test::WriteFileBytes(dir / "plain", "x");
   ASSERT_TRUE(Sys().CreateDirectory(at + "\xE8"));
-  EXPECT_TRUE(fs::is_directory(disk / fs::u8path("č")));
-  const std::string moved = at + "\xE8" + Sys().PathSeparator() + "\x9E";
-  EXPECT_TRUE(Sys().MoveFile(at + file, moved));
-  EXPECT_TRUE(fs::exists(disk / fs::u8path("č") / fs::u8path("ž")));
-  EXPECT_EQ(Sys().FullPath(moved), moved);
-  EXPECT_TRUE(Sys().DeleteFile(moved));
+  EXPECT_TRUE(Sys().MoveFile(dir / "plain", at + "\xE8" + Sys().PathSeparator() + file));
+  EXPECT_TRUE(fs::exists(disk / fs::u8path("č") / fs::u8path("příliš.txt")));
+  FoundItem item;
+  EXPECT_TRUE(Sys().FindFirst(at + "\xE8" + Sys().PathSeparator() + "p?\xEDli*", &item));
   // A character 1250 has no byte for is one character all the same.
   std::ofstream(disk / fs::u8path("aøb")).put('x');
   EXPECT_TRUE(Sys().FindFirst(at + "a?b", &item));
 
   EXPECT_EQ(Sys().AnsiToUtf8("\x8A\xEDp \x84\x9Elu\x9Dou\xE8k\xFD\x93 \x80"), "Šíp „žluťoučký“ €");
   EXPECT_EQ(Sys().CompareTextLocale(file, "P\xD8\xCDLI\x8A.TXT"), 0);
-  const unsigned char folds[][2] = {{0xE8, 0xC8}, {0x9A, 0x8A}, {0xDF, 0xDF}, {0xC8, 0xC8}};  // "ß" has no capital
-  for (const auto& f : folds) EXPECT_EQ(Sys().UpperChar(f[0]), f[1]) << int(f[0]);
+  EXPECT_EQ(Sys().UpperChar(0x9A), 0x8A);
 }
 
-TEST(PlatformContract, AttributesAndReadOnlyFiles) {
+// Read-only means "no write bit" on POSIX, so root is refused as well.
+TEST(PlatformContract, ReadOnlyFilesAndFoldersStay) {
   TempDir dir;
-  test::WriteFileBytes(dir / "f", "x");
   test::WriteFileBytes(dir / "ro", "keep");
   test::MakeReadOnly(dir / "ro", true);
   EXPECT_NE(Sys().GetAttributes(dir.Path()) & kAttrDirectory, 0u);
-  EXPECT_EQ(Sys().GetAttributes(dir / "f") & (kAttrDirectory | kAttrReadOnly), 0u);
   EXPECT_EQ(Sys().GetAttributes(dir / "ro") & (kAttrDirectory | kAttrReadOnly), kAttrReadOnly);
   EXPECT_EQ(Sys().GetAttributes(dir / "missing"), kInvalidAttributes);
-  EXPECT_EQ(Sys().GetAttributes(""), kInvalidAttributes);
   const std::pair<Access, Disposition> refused[] = {{Access::Write, Disposition::OpenExisting},
                                                     {Access::ReadWrite, Disposition::CreateAlways}};
   for (const auto& c : refused) EXPECT_EQ(Sys().OpenFile(dir / "ro", c.first, Share::None, c.second), kInvalidHandle);
+  for (const char* name : {"ro", ".", "missing"}) EXPECT_FALSE(Sys().DeleteFile(dir / name)) << name;
   EXPECT_EQ(test::ReadFileBytes(dir / "ro"), "keep");
-  const FileHandle h = Sys().OpenFile(dir / "ro", Access::Read, Share::Read, Disposition::OpenExisting);
-  ASSERT_NE(h, kInvalidHandle);
-  EXPECT_TRUE(Sys().CloseFile(h));
-}
-
-TEST(PlatformContract, DeleteRemovesPlainFilesOnly) {
-  // Read-only means "no write bit" on POSIX, so root is refused as well.
-  TempDir dir;
-  test::WriteFileBytes(dir / "plain", "x");
-  test::WriteFileBytes(dir / "locked", "x");
-  test::MakeReadOnly(dir / "locked", true);
-  fs::create_directory(dir / "folder");
-  const std::pair<const char*, bool> cases[] = {{"plain", true}, {"locked", false}, {"folder", false}, {"missing", false}};
-  for (const auto& c : cases) {
-    const bool existed = test::PathExists(dir / c.first);
-    EXPECT_EQ(Sys().DeleteFile(dir / c.first), c.second) << c.first;
-    EXPECT_EQ(test::PathExists(dir / c.first), existed && !c.second) << c.first;
-  }
 }
 
 TEST(PlatformContract, FlushesReportWhatTheyCouldNotDo) {
@@ -146,7 +105,6 @@ TEST(PlatformContract, FlushesReportWhatTheyCouldNotDo) {
   EXPECT_TRUE(Sys().FlushNamedFile(dir / "written"));
   EXPECT_FALSE(Sys().FlushNamedFile(dir / "missing"));
   // A background flush is only a hint, and the next flush waits for it.
-  Sys().StartFlushFileSystem(dir / "missing/");
   EXPECT_FALSE(Sys().FlushFileSystems({dir / "missing/"}));
 #ifdef __linux__  // where the whole file system can be flushed, a real folder is
   Sys().StartFlushFileSystem(dir / "");
@@ -166,24 +124,18 @@ TEST(PlatformContract, HandlesReadWriteSeekTruncateAndDate) {
   EXPECT_EQ(sys.ReadFile(h, buffer, -5), 0);
   EXPECT_EQ(sys.ReadFile(h, buffer, 8), 3);
   EXPECT_EQ(std::string(buffer, 3), "789");
-  EXPECT_EQ(sys.ReadFile(h, buffer, 8), 0);
   EXPECT_EQ(sys.SeekFile(h, 2, 0), 2);
   EXPECT_EQ(sys.SeekFile(h, 2, 1), 4);
   EXPECT_EQ(sys.SeekFile(h, 0, 3), -1);
   EXPECT_EQ(sys.SeekFile(h, -1, 0), -1);
   EXPECT_TRUE(sys.SetEndOfFile(h));
-  EXPECT_TRUE(sys.FlushFile(h));
-  const std::int64_t when = 127174862460000000LL;  // 2 January 2004, 03:04:06 UTC
+  const std::int64_t when = 127174862461234567LL;  // 2 January 2004, 03:04:06.1234567 UTC
   EXPECT_TRUE(sys.SetLastWriteTime(h, when));
   EXPECT_TRUE(sys.CloseFile(h));
   EXPECT_EQ(test::ReadFileBytes(dir / "f"), "0123");
   FoundItem item;
   ASSERT_TRUE(sys.FindFirst(dir / "f", &item));
   EXPECT_EQ(item.lastWriteTime, when);
-  std::int64_t local = 0, back = 0;
-  ASSERT_TRUE(sys.UtcToLocal(when, &local));
-  ASSERT_TRUE(sys.LocalToUtc(local, &back));
-  EXPECT_EQ(back, when);
 }
 
 // Text compares as CompareStringA compares it, letter case aside; the
@@ -192,11 +144,9 @@ TEST(PlatformContract, TextOrderAndResources) {
   const struct {
     const char *a, *b;
     int order;
-  } pairs[] = {{"SCRIPT", "script", 0}, {"abc", "abd", -1}, {"b", "A", 1}, {"ab", "abc", -1}};
+  } pairs[] = {{"SCRIPT", "script", 0}, {"b", "A", 1}, {"ab", "abc", -1}};
   for (const auto& p : pairs) EXPECT_EQ(Sys().CompareTextLocale(p.a, p.b), p.order) << p.a << " " << p.b;
   EXPECT_EQ(Sys().LoadResString(kResCaptionWarning), "Upozornění");
-  EXPECT_EQ(Sys().LoadResString(kResCaptionError), "Nastala chyba:");
-  EXPECT_EQ(Sys().LoadResString(12345), "");
   EXPECT_EQ(Sys().LoadResString(0x10000u + kResCaptionInfo), "");
 }
 
@@ -207,13 +157,10 @@ TEST(PlatformContract, FullPathScriptPathAndTheProgramsOwnPath) {
   const std::string cwd = fs::current_path().string();
   const std::string at = cwd + (cwd.back() == sep ? "" : std::string(1, sep));
   EXPECT_EQ(Sys().FullPath(std::string(".") + sep + "x" + sep + ".." + sep + "y.txt"), at + "y.txt");
-  EXPECT_EQ(Sys().FullPath(""), "");
   EXPECT_EQ(Sys().ScriptPath("a\\b/c"), sep == '/' ? "a/b/c" : "a\\b/c");
   const std::string module = Sys().ModulePath();
   EXPECT_EQ(Sys().FullPath(module), module);
-  FoundItem item;
-  EXPECT_TRUE(Sys().FindFirst(module, &item));
-  EXPECT_FALSE(item.IsDirectory());
+  EXPECT_EQ(Sys().GetAttributes(module) & kAttrDirectory, 0u);
 }
 
 }  // namespace

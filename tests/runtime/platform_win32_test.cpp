@@ -26,15 +26,6 @@ TEST(Win32Platform, EveryByteIsACharacter) {
   EXPECT_TRUE(Sys().AnsiToUtf8("\xE9") != "é" || Sys().UpperChar(0xE9) == 0xC9);
 }
 
-TEST(Win32Platform, ModulePathAndNames) {
-  const std::string path = Sys().ModulePath();
-  ASSERT_GT(path.size(), 4u);
-  EXPECT_TRUE(path[1] == ':' || path.compare(0, 2, "\\\\") == 0) << path;
-  EXPECT_EQ(Sys().CompareTextLocale(path.substr(path.size() - 4), ".EXE"), 0) << path;
-  EXPECT_STREQ(Sys().PathDelimiters(), "\\:");
-  EXPECT_FALSE(Sys().TimeFormat().decimalSeparator.empty());
-}
-
 TEST(Win32Platform, SharingFollowsTheRequestedMode) {
   TempDir dir;
   const std::string f = dir / "shared";
@@ -42,17 +33,13 @@ TEST(Win32Platform, SharingFollowsTheRequestedMode) {
   Platform& sys = Sys();
   const FileHandle reader = sys.OpenFile(f, Access::Read, Share::Read, Disposition::OpenExisting);
   ASSERT_NE(reader, kInvalidHandle);
-  const FileHandle second = sys.OpenFile(f, Access::Read, Share::Read, Disposition::OpenExisting);
-  EXPECT_NE(second, kInvalidHandle);
   EXPECT_EQ(sys.OpenFile(f, Access::ReadWrite, Share::ReadWrite, Disposition::OpenExisting), kInvalidHandle);
-  if (second != kInvalidHandle) sys.CloseFile(second);
   EXPECT_TRUE(sys.CloseFile(reader));
   const FileHandle exclusive = sys.OpenFile(f, Access::ReadWrite, Share::None, Disposition::OpenExisting);
   ASSERT_NE(exclusive, kInvalidHandle);
   EXPECT_EQ(sys.OpenFile(f, Access::Read, Share::ReadWrite, Disposition::OpenExisting), kInvalidHandle);
   EXPECT_FALSE(sys.DeleteFile(f));  // a file in use stays
   EXPECT_TRUE(sys.CloseFile(exclusive));
-  EXPECT_EQ(sys.OpenFile(f, Access::Read, Share::Read, Disposition::CreateNew), kInvalidHandle);
   EXPECT_EQ(sys.OpenFile(dir.Path(), Access::Read, Share::Read, Disposition::OpenExisting), kInvalidHandle);
 }
 

@@ -17,6 +17,8 @@
 namespace plf::test {
 
 class FaultPlatform : public CapturePlatform {
+  using Base = CapturePlatform;
+
  public:
   // 1-based index of the operation to fail; 0 fails none.
   long failAt = 0;
@@ -43,68 +45,61 @@ class FaultPlatform : public CapturePlatform {
   // How many operations of that name were made.
   long Count(const std::string& name) const {
     long n = 0;
-    for (const std::string& op : Ops()) n += op.compare(0, op.find(' '), name) == 0;
+    for (const std::string& line : log) n += line.compare(line.find(' ') + 1, name.size() + 1, name + " ") == 0;
     return n;
   }
 
   FileHandle OpenFile(const std::string& path, Access a, Share s, Disposition d) override {
     if (Fail(d == Disposition::OpenExisting ? "open" : "create", path)) return kInvalidHandle;
-    const FileHandle h = CapturePlatform::OpenFile(path, a, s, d);
+    const FileHandle h = Base::OpenFile(path, a, s, d);
     if (h != kInvalidHandle) openHandles.insert(h);
     return h;
   }
   std::int32_t ReadFile(FileHandle h, void* b, std::int32_t n) override {
-    if (Fail("read", "")) return -1;
-    return CapturePlatform::ReadFile(h, b, n);
+    return Fail("read", "") ? -1 : Base::ReadFile(h, b, n);
   }
   std::int32_t WriteFile(FileHandle h, const void* b, std::int32_t n) override {
     if (Fail("write", "")) {
       // A full disk takes part of the data.
       const std::int32_t part = n / 2;
-      return part > 0 ? CapturePlatform::WriteFile(h, b, part) : -1;
+      return part > 0 ? Base::WriteFile(h, b, part) : -1;
     }
-    return CapturePlatform::WriteFile(h, b, n);
+    return Base::WriteFile(h, b, n);
   }
   std::int64_t SeekFile(FileHandle h, std::int64_t o, int origin) override {
-    if (Fail("seek", "")) return -1;
-    return CapturePlatform::SeekFile(h, o, origin);
+    return Fail("seek", "") ? -1 : Base::SeekFile(h, o, origin);
   }
-  bool SetEndOfFile(FileHandle h) override { return !Fail("truncate", "") && CapturePlatform::SetEndOfFile(h); }
-  bool FlushFile(FileHandle h) override { return !Fail("flush", "") && CapturePlatform::FlushFile(h); }
+  bool SetEndOfFile(FileHandle h) override { return !Fail("truncate", "") && Base::SetEndOfFile(h); }
+  bool FlushFile(FileHandle h) override { return !Fail("flush", "") && Base::FlushFile(h); }
   // Whether the platform claims to flush whole file systems; false, as on
   // Windows, has each file flushed while it is open.
   bool fileSystemFlush = true;
   bool CanFlushFileSystem(const std::string&) override { return fileSystemFlush; }
   bool FlushFileSystems(const std::vector<std::string>& f) override {
-    return !Fail("syncfs", f.empty() ? std::string() : f[0]) && CapturePlatform::FlushFileSystems(f);
+    std::string folders;  // separated by blanks
+    for (const std::string& folder : f) folders += (folders.empty() ? "" : " ") + folder;
+    return !Fail("syncfs", folders) && Base::FlushFileSystems(f);
   }
-  bool FlushNamedFile(const std::string& p) override {
-    return !Fail("flushname", p) && CapturePlatform::FlushNamedFile(p);
-  }
+  bool FlushNamedFile(const std::string& p) override { return !Fail("flushname", p) && Base::FlushNamedFile(p); }
   bool CloseFile(FileHandle h) override {
     // A failed close still releases the handle, as on every system.
     const bool failNow = Fail("close", "");
     openHandles.erase(h);
-    const bool ok = CapturePlatform::CloseFile(h);
-    return ok && !failNow;
+    return Base::CloseFile(h) && !failNow;
   }
   bool SetLastWriteTime(FileHandle h, std::int64_t t) override {
-    return !Fail("settime", "") && CapturePlatform::SetLastWriteTime(h, t);
+    return !Fail("settime", "") && Base::SetLastWriteTime(h, t);
   }
-  bool FindFirst(const std::string& p, FoundItem* f) override {
-    return !Fail("findfirst", p) && CapturePlatform::FindFirst(p, f);
-  }
+  bool FindFirst(const std::string& p, FoundItem* f) override { return !Fail("findfirst", p) && Base::FindFirst(p, f); }
   // Access denied looks like nothing at the path.
   std::uint32_t GetAttributes(const std::string& p) override {
-    return Fail("attributes", p) ? kInvalidAttributes : CapturePlatform::GetAttributes(p);
+    return Fail("attributes", p) ? kInvalidAttributes : Base::GetAttributes(p);
   }
   bool MoveFile(const std::string& from, const std::string& to) override {
-    return !Fail("rename", from + " -> " + to) && CapturePlatform::MoveFile(from, to);
+    return !Fail("rename", from + " -> " + to) && Base::MoveFile(from, to);
   }
-  bool DeleteFile(const std::string& p) override { return !Fail("delete", p) && CapturePlatform::DeleteFile(p); }
-  bool CreateDirectory(const std::string& p) override {
-    return !Fail("mkdir", p) && CapturePlatform::CreateDirectory(p);
-  }
+  bool DeleteFile(const std::string& p) override { return !Fail("delete", p) && Base::DeleteFile(p); }
+  bool CreateDirectory(const std::string& p) override { return !Fail("mkdir", p) && Base::CreateDirectory(p); }
 
  private:
   bool Fail(const char* name, const std::string& argument) {

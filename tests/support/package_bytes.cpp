@@ -56,10 +56,10 @@ std::size_t RecordOffset(const std::string& package, int index) {
 }
 
 namespace {
-std::string DeflateWith(const std::string& data, int level, int windowBits, const std::string* dictionary) {
+std::string DeflateWith(const std::string& data, int level, const std::string* dictionary) {
   z_stream z;
   std::memset(&z, 0, sizeof z);
-  if (deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&z, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
     throw std::runtime_error("deflateInit2");
   if (dictionary != nullptr)
     deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dictionary->data()), static_cast<uInt>(dictionary->size()));
@@ -76,20 +76,9 @@ std::string DeflateWith(const std::string& data, int level, int windowBits, cons
 }
 }  // namespace
 
-std::string ZlibCompress(const std::string& data, int level) { return DeflateWith(data, level, 15, nullptr); }
-std::string RawDeflate(const std::string& data) { return DeflateWith(data, 6, -15, nullptr); }
+std::string ZlibCompress(const std::string& data, int level) { return DeflateWith(data, level, nullptr); }
 std::string ZlibWithDictionary(const std::string& data, const std::string& dictionary) {
-  return DeflateWith(data, 6, 15, &dictionary);
-}
-
-std::string PatternBytes(std::size_t size, std::uint32_t seed) {
-  std::string s(size, '\0');
-  std::uint32_t x = seed;
-  for (std::size_t i = 0; i < size; ++i) {
-    x = x * 1664525u + 1013904223u;
-    s[i] = static_cast<char>('a' + (x >> 24) % 16);
-  }
-  return s;
+  return DeflateWith(data, 6, &dictionary);
 }
 
 }  // namespace plf::test

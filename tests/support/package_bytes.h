@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace plf::test {
 
 std::string Le32(std::uint32_t value);
@@ -39,10 +41,8 @@ inline constexpr std::int32_t kRecordCount = -2147483647 - 1;
 std::string PackageBytes(const std::string& data, const std::vector<std::string>& records,
                          std::int32_t count = kRecordCount);
 
-// zlib format (RFC 1950) at `level`; raw deflate (RFC 1951); zlib format
-// with a preset dictionary.
+// zlib format (RFC 1950) at `level`, and with a preset dictionary.
 std::string ZlibCompress(const std::string& data, int level = 6);
-std::string RawDeflate(const std::string& data);
 std::string ZlibWithDictionary(const std::string& data, const std::string& dictionary);
 
 // Offset of record `index`'s length field in a package's bytes, found
@@ -55,6 +55,6 @@ void SetFieldAt(std::string* bytes, std::size_t at, std::int32_t value);
 enum RecordField { kRecordDataOffset = 4, kRecordCompressedSize = 8, kRecordUncompressedSize = 12 };
 
 // Bytes that compress only moderately, deterministic for a seed.
-std::string PatternBytes(std::size_t size, std::uint32_t seed = 1);
+inline std::string PatternBytes(std::size_t size, std::uint32_t seed = 1) { return Noise(size, seed); }
 
 }  // namespace plf::test

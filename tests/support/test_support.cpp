@@ -17,16 +17,13 @@ namespace plf::test {
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path p = fs::temp_directory_path() /
-                 ("plf-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::error_code ec;
-    if (fs::create_directory(p, ec)) {
-      path_ = p.string();
-      return;
-    }
+  std::error_code ec;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const fs::path p =
+        fs::temp_directory_path() / ("plf-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    if (fs::create_directory(p, ec)) path_ = p.string();
   }
-  throw std::runtime_error("cannot create a temporary folder");
+  if (path_.empty()) throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -99,3 +96,18 @@ void SetNoonWriteTime(const std::string& path, int year, int month, int day) {
 }
 
 }  // namespace plf::test
+
+// Last: windows.h names macros after platform operations (DeleteFile,
+// MoveFile) that the code above calls.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+bool plf::test::UnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
