@@ -159,7 +159,7 @@ TEST_F(CheckScript, EntriesThatNoLineInstallsOrThatAreNeverFound) {
 TEST_F(CheckScript, CommandExitCodesAndJson) {
   plf::test::WriteFileBytes(dir / "warn.ini", "[Files]\r\napp.exe=C:\\App.\\app.exe\r\n");
   plf::test::WriteFileBytes(dir / "forbidden.ini", "[Files]\r\napp.exe=C:\\App\\a|b\r\n");
-  plf::test::WriteFileBytes(dir / "bad.ini", "[Files]\r\nmissing=C:\\m\r\napp.exe=C:\\a\r\n");
+  plf::test::WriteFileBytes(dir / "bad.ini", "[Files]\r\napp.exe\r\napp.exe=C:\\a\r\n");
   test::WritePackage(dir / "noscript.plf", {{"app.exe", "x"}});
   test::WritePackage(dir / "good.plf", {{"SCRIPT", "[Files]\r\napp.exe=C:\\App\\app.exe\r\n"}, {"app.exe", "x", test::Date(2000, 1, 1)}});
 
@@ -176,7 +176,8 @@ TEST_F(CheckScript, CommandExitCodesAndJson) {
   EXPECT_EQ(bad.code, 1);
   EXPECT_EQ(test::Lines(bad.out),
             (std::vector<std::string>{"Line  Severity  Finding",
-                                      "   2  error     the package has no entry 'missing', so this line is passed over.",
+                                      "   2  error     this line has no '=', so it names the entry 'app.exe' with an "
+                                      "empty target path, and creating that file stops the installer with an error.",
                                       dir / "bad.ini" + ": 1 error, 0 warnings, 0 notes"}));
 
   const test::Result json = Tool({"check", "--json", dir / "noscript.plf"});
