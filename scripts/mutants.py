@@ -31,6 +31,7 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent
 WORK = SOURCE / "build" / "mutants"
 ROOT = WORK / "tree"  # the copy that is mutated
 BUILD = WORK / "build"
+MUTATING = WORK / "mutating"  # the file a mutant is in, while it is
 TEST_TIMEOUT = 120  # seconds per test binary: a mutant may loop forever
 
 # (name, pattern, replacement). Each match outside strings and comments is
@@ -162,6 +163,13 @@ def copy_tree():
         shutil.rmtree(ROOT / folder, ignore_errors=True)  # a file gone from the tree goes from the copy
         if (SOURCE / folder).is_dir():
             shutil.copytree(SOURCE / folder, ROOT / folder, ignore=shutil.ignore_patterns("__pycache__"))
+    # A run killed outright left its mutant's objects behind, newer than the
+    # original's time that the copy keeps: that file is rebuilt.
+    if MUTATING.exists():
+        left = ROOT / MUTATING.read_text()
+        if left.exists():
+            os.utime(left)
+        MUTATING.unlink()
 
 
 def configure():
@@ -211,6 +219,8 @@ def earlier_survivors(log):
 
 
 def main():
+    # A termination puts the mutated file back on the way out, as Ctrl+C does.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     args = sys.argv[1:]
     survivors = set()
     if "--survivors-of" in args:
@@ -238,6 +248,7 @@ def main():
             print(f"[{k}/{len(chosen)}] {'SURVIVED':15} {where} ({name}) as before, not run", flush=True)
             continue
         try:
+            MUTATING.write_text(str(path.relative_to(ROOT)))
             path.write_bytes("\n".join(lines).encode("latin-1"))
             built = run(["cmake", "--build", str(BUILD), "-j2"]).returncode == 0
             if not built:
@@ -251,6 +262,7 @@ def main():
                 verdict = "killed"
         finally:
             path.write_bytes(original)
+            MUTATING.unlink(missing_ok=True)
         print(f"[{k}/{len(chosen)}] {verdict:15} {where} ({name})", flush=True)
     run(["cmake", "--build", str(BUILD), "-j2"])  # the tree as it is again
     tried = killed + len(survived)
