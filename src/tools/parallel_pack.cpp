@@ -202,16 +202,19 @@ class BufferedEntry final : public Sink {
     // Never over a file that is already there: a leftover of another run
     // gets another name.
     std::string path = spillBase_;
-    const TemporaryFiles::Creation creation;
-    for (int attempt = 0; attempt < kSpillAttempts && spill_ == kInvalidHandle; ++attempt, path += '~') {
-      spill_ = Sys().OpenFile(path, Access::ReadWrite, Share::None, Disposition::CreateNew);
-      spillPath_ = path;
+    {
+      // Only until the file is listed: signals are held off meanwhile.
+      const TemporaryFiles::Creation creation;
+      for (int attempt = 0; attempt < kSpillAttempts && spill_ == kInvalidHandle; ++attempt, path += '~') {
+        spill_ = Sys().OpenFile(path, Access::ReadWrite, Share::None, Disposition::CreateNew);
+        spillPath_ = path;
+      }
+      if (spill_ == kInvalidHandle) {
+        *error = "the temporary file " + Quoted(spillBase_) + " cannot be created";
+        return false;
+      }
+      slot_ = TemporaryFiles::Add(spillPath_, spill_);
     }
-    if (spill_ == kInvalidHandle) {
-      *error = "the temporary file " + Quoted(spillBase_) + " cannot be created";
-      return false;
-    }
-    slot_ = TemporaryFiles::Add(spillPath_, spill_);
     for (const auto& chunk : chunks_)
       if (!WriteSpill(chunk.data(), chunk.size(), error)) return false;
     chunks_.clear();
