@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Non-blank, non-comment lines of C++ and Python (docstrings count as
-comments), per top folder of each path given:
+"""Non-blank, non-comment lines of C++ and Python (a docstring is code),
+per top folder of each path given:
 
   scripts/count_lines.py src tests fuzz
 """
@@ -28,16 +28,12 @@ def cpp_lines(text):
     return n
 
 def py_lines(text):
-    lines = set(); prev = tokenize.INDENT
+    lines = set()
+    skipped = (tokenize.COMMENT, tokenize.NL, tokenize.NEWLINE, tokenize.INDENT, tokenize.DEDENT, tokenize.ENDMARKER)
     try:
         for tok in tokenize.generate_tokens(io.StringIO(text).readline):
-            if tok.type in (tokenize.COMMENT, tokenize.NL, tokenize.NEWLINE, tokenize.INDENT, tokenize.DEDENT, tokenize.ENDMARKER):
-                if tok.type != tokenize.COMMENT: prev = tok.type
-                continue
-            if tok.type == tokenize.STRING and prev in (tokenize.INDENT, tokenize.DEDENT, tokenize.NEWLINE):
-                prev = tok.type; continue  # a docstring
-            prev = tok.type
-            for l in range(tok.start[0], tok.end[0] + 1): lines.add(l)
+            if tok.type not in skipped:
+                lines.update(range(tok.start[0], tok.end[0] + 1))
     except tokenize.TokenError: pass
     return len(lines)
 

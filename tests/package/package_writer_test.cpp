@@ -51,7 +51,7 @@ TEST(PackageWriter, WritesTheDocumentedLayout) {
 
 TEST(PackageWriter, RoundTripsNamesSizesDatesAndContents) {
   test::TempDir dir;
-  const std::string file = test::PatternBytes(200000, 9);
+  const std::string file = test::Noise(200000, 9);
   test::WriteFileBytes(dir / "input.bin", file);
   const std::string longName(255, 'L');
   TMemoryStream memory;
@@ -133,7 +133,7 @@ TEST(PackageWriter, RefusesWhatReachesTheSizeLimit) {
   const std::string path = dir / "p.plf";
   LimitGuard limit(1000000);  // stands for 2 GiB
   const std::string zeros(1500000, '\0');
-  const std::string part = test::PatternBytes(600000);
+  const std::string part = test::Noise(600000, 1);
   struct Case {
     std::function<void(TPackageWriter&)> add;
     std::string message;

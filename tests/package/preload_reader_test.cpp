@@ -266,7 +266,7 @@ TEST(PreLoadReader, OpenEntryChecksTheDataArea) {
 // without the system calls that the entry windows would otherwise cost.
 TEST(PackageFileStream, SeeksAndReadsLikeTheFile) {
   test::TempDir dir;
-  const std::string bytes = test::PatternBytes(100, 3);
+  const std::string bytes = test::Noise(100, 3);
   test::WriteFileBytes(dir / "f", bytes);
   TPackageFileStream s(dir / "f");
   constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
@@ -291,7 +291,7 @@ TEST(PackageFileStream, SeeksAndReadsLikeTheFile) {
 
 TEST(PackageFileStream, AFailedCallGivesNothingAndTheNextReadRecovers) {
   test::TempDir dir;
-  const std::string bytes = test::PatternBytes(1000, 5);
+  const std::string bytes = test::Noise(1000, 5);
   test::WriteFileBytes(dir / "f", bytes);
   test::FaultPlatform calls;
   std::string failNext;  // the next call of this name fails

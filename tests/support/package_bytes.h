@@ -54,7 +54,4 @@ void SetFieldAt(std::string* bytes, std::size_t at, std::int32_t value);
 // Where the fields of a record lie, counted from its length field.
 enum RecordField { kRecordDataOffset = 4, kRecordCompressedSize = 8, kRecordUncompressedSize = 12 };
 
-// Bytes that compress only moderately, deterministic for a seed.
-inline std::string PatternBytes(std::size_t size, std::uint32_t seed = 1) { return Noise(size, seed); }
-
 }  // namespace plf::test
